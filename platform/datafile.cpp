@@ -1,0 +1,175 @@
+#include "platform/datafile.h"
+
+#include <QFile>
+#include <cstring>
+#include <cerrno>
+#include <cstdio>
+#include <fcntl.h>
+#include <limits>
+#include <unistd.h>
+
+namespace tellaran::datafile {
+
+namespace {
+
+bool isLineEnd(char c) { return c == '\r' || c == '\n'; }
+
+} // namespace
+
+QList<Value> readValues(const QByteArray& content)
+{
+    QList<Value> values;
+    const qsizetype n = content.size();
+    qsizetype i = 0;
+    while (i < n) {
+        // Skip blanks and empty lines before a value.
+        while (i < n && (content[i] == ' ' || content[i] == '\t' || isLineEnd(content[i])))
+            ++i;
+        if (i >= n)
+            break;
+        Value value;
+        if (content[i] == '"') {
+            const qsizetype close = content.indexOf('"', i + 1);
+            const qsizetype end = close < 0 ? n : close;
+            value = Value::makeText(content.mid(i + 1, end - i - 1));
+            i = close < 0 ? n : close + 1;
+            // Whatever stands between the closing quote and the delimiter is not part of it.
+            while (i < n && content[i] != ',' && !isLineEnd(content[i]))
+                ++i;
+        } else {
+            qsizetype end = i;
+            while (end < n && content[end] != ',' && !isLineEnd(content[end]))
+                ++end;
+            const QByteArray token = content.mid(i, end - i).trimmed();
+            if (token == "#TRUE#" || token == "#FALSE#")
+                value = {Value::Boolean, token};
+            else
+                value = {Value::Number, token};
+            i = end;
+        }
+        values.append(value);
+        if (i < n && content[i] == ',')
+            ++i; // the comma ends this value only; the next one may be empty
+        else if (i < n && content[i] == '\r' && i + 1 < n && content[i + 1] == '\n')
+            i += 2;
+        else if (i < n)
+            ++i;
+    }
+    return values;
+}
+
+qint64 numericValue(const QByteArray& text)
+{
+    qsizetype i = 0;
+    while (i < text.size() && text[i] == ' ')
+        ++i;
+    bool negative = false;
+    if (i < text.size() && (text[i] == '-' || text[i] == '+')) {
+        negative = text[i] == '-';
+        ++i;
+    }
+    qint64 result = 0;
+    constexpr qint64 limit = std::numeric_limits<qint64>::max() / 10 - 10;
+    while (i < text.size() && text[i] >= '0' && text[i] <= '9') {
+        if (result < limit)
+            result = result * 10 + (text[i] - '0');
+        ++i;
+    }
+    return negative ? -result : result;
+}
+
+QByteArray encodeText(const QByteArray& characters) { return '"' + characters + '"'; }
+
+QByteArray encodeNumberAsText(qint64 number)
+{
+    QByteArray digits = QByteArray::number(number);
+    if (number >= 0)
+        digits.prepend(' ');
+    return encodeText(digits);
+}
+
+QByteArray encodeBoolean(bool value)
+{
+    return value ? QByteArrayLiteral("#TRUE#") : QByteArrayLiteral("#FALSE#");
+}
+
+QByteArray encode(const Value& value)
+{
+    return value.kind == Value::Text ? encodeText(value.text) : value.text;
+}
+
+QByteArray encodeRecord(const QList<QByteArray>& encodedValues)
+{
+    QByteArray line;
+    for (qsizetype i = 0; i < encodedValues.size(); ++i) {
+        if (i > 0)
+            line += ',';
+        line += encodedValues[i];
+    }
+    line += "\r\n";
+    return line;
+}
+
+bool readFile(const QString& path, QByteArray* content, QString* error)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        if (error)
+            *error = file.errorString();
+        return false;
+    }
+    *content = file.readAll();
+    if (file.error() != QFileDevice::NoError) {
+        if (error)
+            *error = file.errorString();
+        return false;
+    }
+    return true;
+}
+
+bool rewriteFile(const QString& path, const QString& tempPath, const QByteArray& content,
+                 QString* error)
+{
+    QFile temp(tempPath);
+    if (!temp.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+        if (error)
+            *error = temp.errorString();
+        return false;
+    }
+    const bool written = temp.write(content) == content.size() && temp.flush();
+    const bool synced = written && ::fsync(temp.handle()) == 0;
+    temp.close();
+    if (!written || !synced) {
+        if (error)
+            *error = written ? QString::fromLocal8Bit(std::strerror(errno)) : temp.errorString();
+        QFile::remove(tempPath);
+        return false;
+    }
+    // rename(2) replaces the original in one step.
+    if (std::rename(QFile::encodeName(tempPath).constData(), QFile::encodeName(path).constData()) !=
+        0) {
+        if (error)
+            *error = QString::fromLocal8Bit(std::strerror(errno));
+        QFile::remove(tempPath);
+        return false;
+    }
+    return true;
+}
+
+bool appendToFile(const QString& path, const QByteArray& bytes, QString* error)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Append)) {
+        if (error)
+            *error = file.errorString();
+        return false;
+    }
+    if (file.write(bytes) != bytes.size() || !file.flush()) {
+        if (error)
+            *error = file.errorString();
+        return false;
+    }
+    return true;
+}
+
+} // namespace tellaran::datafile

@@ -1,0 +1,53 @@
+#pragma once
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
+
+// The one format of all data files: single-byte text, one record a line ended by CR LF,
+// values separated by commas, text values in double quotes without escaping, Booleans as
+// #TRUE# / #FALSE#, numbers bare. Values are identified by position only.
+namespace tellaran::datafile {
+
+struct Value
+{
+    enum Kind { Text, Number, Boolean };
+    Kind kind = Text;
+    // Text: the characters between the quotes. Number: the token as it stood, blanks trimmed.
+    // Boolean: "#TRUE#" or "#FALSE#".
+    QByteArray text;
+
+    bool isTrue() const { return kind == Boolean && text == "#TRUE#"; }
+    static Value makeText(const QByteArray& characters) { return {Text, characters}; }
+};
+
+// Reads every value of a file's content, in order. A value that begins with a double quote
+// runs to the next double quote; "#TRUE#" and "#FALSE#" are Booleans; anything else runs to
+// the next comma or line end. Blanks before a value are skipped, and so are empty lines.
+// Never fails: damaged input gives whatever values can be taken from it.
+QList<Value> readValues(const QByteArray& content);
+
+// The leading decimal number of a text after skipping blanks (with an optional sign);
+// 0 when there is none. Saturates instead of overflowing.
+qint64 numericValue(const QByteArray& text);
+
+QByteArray encodeText(const QByteArray& characters);          // "abc"
+QByteArray encodeNumberAsText(qint64 number);                  // " 1" quoted: "\" 1\""
+QByteArray encodeBoolean(bool value);                          // #TRUE#
+// A value in the encoding in which it was read.
+QByteArray encode(const Value& value);
+// One record: the values joined by commas, ended by CR LF.
+QByteArray encodeRecord(const QList<QByteArray>& encodedValues);
+
+// Reads a whole file. Returns false (and why in *error) when it cannot be opened or read.
+bool readFile(const QString& path, QByteArray* content, QString* error = nullptr);
+// Replaces a file's content through its temporary file: write and flush `tempPath`, then
+// rename it over `path` in one step, so there is never a moment without the file and a
+// crash leaves either the old or the new content. Returns false (and why in *error) when
+// any step fails; the original is then untouched.
+bool rewriteFile(const QString& path, const QString& tempPath, const QByteArray& content,
+                 QString* error = nullptr);
+// Appends bytes to a file, creating it when missing.
+bool appendToFile(const QString& path, const QByteArray& bytes, QString* error = nullptr);
+
+} // namespace tellaran::datafile

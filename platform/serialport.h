@@ -1,0 +1,109 @@
+#pragma once
+
+#include "platform/serialbackend.h"
+
+#include <QByteArray>
+#include <QObject>
+#include <QString>
+#include <memory>
+
+namespace tellaran {
+
+// Where a serial port finds its devices and its virtual modem's exchange.
+struct SerialEnvironment
+{
+    // The port map, "data/ports.dat" of the program; a missing file maps nothing.
+    QString portMapFile;
+    // Folder of the exchange through which virtual modems call each other
+    // (empty: defaultExchangeDir()).
+    QString exchangeDir;
+    // Line rate of the virtual modem in bit/s, overriding what the port map says;
+    // 0 means unpaced, below 0 means no override.
+    int virtualLineRate = -1;
+};
+
+// The per-user exchange folder: $XDG_RUNTIME_DIR/tellaran-exchange, or
+// /tmp/tellaran-exchange-<uid> when there is no runtime folder.
+QString defaultExchangeDir();
+
+// The serial port control the engine drives (the modem window's MSComm1). Properties and
+// operations keep the classic control's names. Events arrive as one OnComm signal; the code
+// is read from CommEvent() inside the handler.
+class SerialPort : public QObject
+{
+    Q_OBJECT
+public:
+    enum CommEventCode {
+        comEvSend = 1,       // output buffer fell below SThreshold
+        comEvReceive = 2,    // at least RThreshold bytes received
+        comEvCD = 5,         // carrier detect changed
+        comEventRxOver = 1006,
+        comEventRxParity = 1009,
+        comEventOverrun = 1006,
+        comEventRxBufferFull = 1008,
+        comEventTxFull = 1010,
+    };
+
+    explicit SerialPort(SerialEnvironment environment, QObject* parent = nullptr);
+    ~SerialPort() override;
+
+    // Set-up properties. They take effect at the next open (DTREnable and RTSEnable at once).
+    void setCommPort(int port);
+    int CommPort() const;
+    void setSettings(const QString& settings);
+    QString Settings() const;
+    void setInBufferSize(int size);
+    int InBufferSize() const;
+    void setOutBufferSize(int size);
+    int OutBufferSize() const;
+    void setParityReplace(const QByteArray& replace);
+    QByteArray ParityReplace() const;
+    void setHandshaking(int mode);
+    int Handshaking() const;
+    void setDTREnable(bool on);
+    bool DTREnable() const;
+    void setRTSEnable(bool on);
+    bool RTSEnable() const;
+    void setRThreshold(int threshold);
+    int RThreshold() const;
+    void setSThreshold(int threshold);
+    int SThreshold() const;
+    void setInputLen(int length);
+    int InputLen() const;
+    void setInputMode(int mode);
+    int InputMode() const;
+    void setNullDiscard(bool on);
+    bool NullDiscard() const;
+
+    // Opens or closes the port at once. Opening an open port, or closing a closed one, does
+    // nothing. A failed open leaves the port closed and sets LastError().
+    void setPortOpen(bool open);
+    bool PortOpen() const;
+    // Why the last open failed, naming the device.
+    QString LastError() const;
+    // The device or virtual line the current CommPort means, as text.
+    QString DeviceName() const;
+
+    // Queues the bytes and returns at once. Ignored while the port is closed.
+    void Output(const QByteArray& bytes);
+    // Everything received and not yet read (InputLen 0).
+    QByteArray Input();
+    int InBufferCount() const;
+    // Bytes still waiting to be sent.
+    int OutBufferCount() const;
+    bool CDHolding() const;
+    // The code of the event being signalled.
+    int CommEvent() const;
+
+    // The backend in use while the port is open (tests inject line states through it).
+    SerialBackend* backend() const;
+
+Q_SIGNALS:
+    void OnComm();
+
+private:
+    struct Private;
+    std::unique_ptr<Private> d;
+};
+
+} // namespace tellaran

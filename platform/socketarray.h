@@ -1,0 +1,70 @@
+#pragma once
+
+#include "platform/socket.h"
+
+#include <QHostAddress>
+#include <QObject>
+#include <map>
+#include <memory>
+
+class QTcpServer;
+class QTcpSocket;
+
+namespace tellaran {
+
+// A control array of sockets, as the channel server uses it: element 0 listens, every
+// accepted connection is loaded as a new element with the next index, and indices are
+// never reused during the life of the array.
+//
+// Events carry the element index. Their names follow the Socket convention
+// (control event name + "Event").
+class SocketArray : public QObject
+{
+    Q_OBJECT
+public:
+    explicit SocketArray(QObject* parent = nullptr);
+    ~SocketArray() override;
+
+    // Element 0: the listening socket.
+    void setLocalPort(quint16 port);
+    quint16 LocalPort() const;
+    // Listens on every local address. Returns false (and the description in *error) when the
+    // port cannot be bound.
+    bool Listen(QString* error = nullptr);
+
+    // The highest index loaded so far (0 before any connection was accepted).
+    int UBound() const;
+    // Loads element `index`; it must be above UBound(). Returns false otherwise.
+    bool Load(int index);
+    // Accepts the pending connection `requestId` on element `index`, which must be loaded
+    // and never have been connected. Returns false when the request is unknown.
+    bool Accept(int index, qintptr requestId);
+    // Closes and forgets a pending connection that will not be accepted.
+    void Reject(qintptr requestId);
+    // Address of the computer that asks to connect, for a pending request.
+    QHostAddress RequestPeerAddress(qintptr requestId) const;
+
+    // Element access; nullptr when the index is not loaded (element 0 has no Socket).
+    Socket* element(int index) const;
+    int State(int index) const;
+    void SendData(int index, const QByteArray& data);
+    QByteArray GetData(int index);
+    void Close(int index);
+
+Q_SIGNALS:
+    void ConnectionRequestEvent(int index, qintptr requestId);
+    void DataArrivalEvent(int index, qint64 bytesTotal);
+    void CloseEvent(int index);
+
+private:
+    void onNewConnection();
+
+    QTcpServer* server_ = nullptr;
+    quint16 localPort_ = 0;
+    int ubound_ = 0;
+    qintptr nextRequestId_ = 1;
+    std::map<qintptr, QTcpSocket*> pending_;
+    std::map<int, std::unique_ptr<Socket>> elements_;
+};
+
+} // namespace tellaran
