@@ -4,9 +4,28 @@
 
 namespace tellaran {
 
-enum class BoxIcon { None, Information, Warning, Critical, Question };
-enum class BoxButtons { Ok, YesNo, RetryCancel };
-enum class BoxAnswer { Ok, Yes, No, Retry, Cancel };
+enum class BoxIcon
+{
+    None,
+    Information,
+    Warning,
+    Critical,
+    Question
+};
+enum class BoxButtons
+{
+    Ok,
+    YesNo,
+    RetryCancel
+};
+enum class BoxAnswer
+{
+    Ok,
+    Yes,
+    No,
+    Retry,
+    Cancel
+};
 
 // Every message box of the engine goes through this service, so that tests can answer them.
 // A box given an empty title shows the program's own title.

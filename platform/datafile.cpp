@@ -1,9 +1,9 @@
 #include "platform/datafile.h"
 
 #include <QFile>
-#include <cstring>
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <fcntl.h>
 #include <limits>
 #include <unistd.h>
@@ -12,7 +12,10 @@ namespace tellaran::datafile {
 
 namespace {
 
-bool isLineEnd(char c) { return c == '\r' || c == '\n'; }
+bool isLineEnd(char c)
+{
+    return c == '\r' || c == '\n';
+}
 
 } // namespace
 
@@ -78,7 +81,10 @@ qint64 numericValue(const QByteArray& text)
     return negative ? -result : result;
 }
 
-QByteArray encodeText(const QByteArray& characters) { return '"' + characters + '"'; }
+QByteArray encodeText(const QByteArray& characters)
+{
+    return '"' + characters + '"';
+}
 
 QByteArray encodeNumberAsText(qint64 number)
 {

@@ -11,7 +11,12 @@ namespace tellaran::datafile {
 
 struct Value
 {
-    enum Kind { Text, Number, Boolean };
+    enum Kind
+    {
+        Text,
+        Number,
+        Boolean
+    };
     Kind kind = Text;
     // Text: the characters between the quotes. Number: the token as it stood, blanks trimmed.
     // Boolean: "#TRUE#" or "#FALSE#".
@@ -31,9 +36,9 @@ QList<Value> readValues(const QByteArray& content);
 // 0 when there is none. Saturates instead of overflowing.
 qint64 numericValue(const QByteArray& text);
 
-QByteArray encodeText(const QByteArray& characters);          // "abc"
-QByteArray encodeNumberAsText(qint64 number);                  // " 1" quoted: "\" 1\""
-QByteArray encodeBoolean(bool value);                          // #TRUE#
+QByteArray encodeText(const QByteArray& characters); // "abc"
+QByteArray encodeNumberAsText(qint64 number);        // " 1" quoted: "\" 1\""
+QByteArray encodeBoolean(bool value);                // #TRUE#
 // A value in the encoding in which it was read.
 QByteArray encode(const Value& value);
 // One record: the values joined by commas, ended by CR LF.

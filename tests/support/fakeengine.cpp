@@ -1,0 +1,49 @@
+#include "tests/support/fakeengine.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTcpServer>
+
+namespace tellaran::testing {
+
+FakeEngine::FakeEngine()
+{
+    QDir(dir_.path()).mkpath(QStringLiteral("data"));
+    channelPort_ = freeTcpPort();
+}
+
+FakeEngine::~FakeEngine() = default;
+
+SerialPort& FakeEngine::modemPort()
+{
+    ++modemPortReached;
+    if (!port_) {
+        SerialEnvironment environment;
+        environment.portMapFile = dataPath(QStringLiteral("ports.dat"));
+        environment.exchangeDir = dir_.path() + QStringLiteral("/exchange");
+        port_ = std::make_unique<SerialPort>(environment);
+    }
+    return *port_;
+}
+
+void FakeEngine::writeDataFile(const QString& name, const QByteArray& content) const
+{
+    QFile file(dataPath(name));
+    if (file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        file.write(content);
+}
+
+QByteArray FakeEngine::readDataFile(const QString& name) const
+{
+    QFile file(dataPath(name));
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+quint16 freeTcpPort()
+{
+    QTcpServer probe;
+    probe.listen(QHostAddress::LocalHost, 0);
+    return probe.serverPort();
+}
+
+} // namespace tellaran::testing
