@@ -23,7 +23,8 @@ class Socket : public QObject
 {
     Q_OBJECT
 public:
-    enum StateCode {
+    enum StateCode
+    {
         Closed = 0,
         Open = 1,
         Listening = 2,
@@ -80,9 +81,26 @@ Q_SIGNALS:
 private:
     void attach(QTcpSocket* socket);
     void detach();
+    void onConnected();
+    void onReadyRead();
+    void onPeerClosed();
+    void onSocketError(int error);
+    void raiseError(int number, const QString& description);
+    void pullArrived();
 
     QTcpSocket* tcp_ = nullptr;
     int state_ = Closed;
+    // Received bytes move here at once, so they survive the peer's close.
+    QByteArray inbox_;
+    // Bumped by every attach and detach: a handler that ran nested code compares it
+    // to learn whether its connection is still the current one.
+    quint64 generation_ = 0;
+    bool peerCloseSeen_ = false;
+    bool insideConnect_ = false;
 };
+
+// An IPv4 address that reached a dual-stack listener as "::ffff:a.b.c.d" comes back as plain
+// "a.b.c.d", so it compares equal to the addresses the interfaces report.
+QHostAddress withoutIPv4Mapping(const QHostAddress& address);
 
 } // namespace tellaran

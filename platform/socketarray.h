@@ -6,6 +6,7 @@
 #include <QObject>
 #include <map>
 #include <memory>
+#include <set>
 
 class QTcpServer;
 class QTcpSocket;
@@ -29,7 +30,7 @@ public:
     void setLocalPort(quint16 port);
     quint16 LocalPort() const;
     // Listens on every local address. Returns false (and the description in *error) when the
-    // port cannot be bound.
+    // port cannot be bound. With port 0 the system picks one; LocalPort() then tells which.
     bool Listen(QString* error = nullptr);
 
     // The highest index loaded so far (0 before any connection was accepted).
@@ -65,6 +66,8 @@ private:
     qintptr nextRequestId_ = 1;
     std::map<qintptr, QTcpSocket*> pending_;
     std::map<int, std::unique_ptr<Socket>> elements_;
+    // Elements that took a connection; Accept never hands them a second one.
+    std::set<int> used_;
 };
 
 } // namespace tellaran
