@@ -1,0 +1,183 @@
+#include "engine/settings/form7.h"
+#include "tests/support/fakeengine.h"
+
+#include <QCheckBox>
+#include <QDir>
+#include <QEnterEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPointer>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QScrollBar>
+#include <QSignalSpy>
+#include <QTabBar>
+#include <QTest>
+#include <optional>
+
+using namespace tellaran;
+using tellaran::testing::FakeEngine;
+
+namespace {
+
+// The delivered file with a given speaker volume, dial values and time.
+QByteArray settingsFile(const QByteArray& volume, const QByteArray& pulse, const QByteArray& tone,
+                        const QByteArray& only56k, const QByteArray& time = "00:00:00")
+{
+    return "\" " + volume + "\"\r\n\" 1\"\r\n\" 0\"\r\n" + pulse + "\r\n" + tone + "\r\n\" " +
+           only56k +
+           "\"\r\n\" 1\"\r\n\" 0\"\r\n\" 1\"\r\n\"\"\r\n\"1\"\r\n\"?\"\r\n\"1\"\r\n"
+           "\"9600,n,8,1\"\r\n\"1024\"\r\n\"1024\"\r\n\"TIME\"\r\n\"" +
+           time + "\"\r\n";
+}
+
+} // namespace
+
+class TestForm7 : public QObject
+{
+    Q_OBJECT
+
+    template <typename T> T* control(const char* name)
+    {
+        T* found = dialog_->findChild<T*>(QLatin1String(name));
+        if (!found)
+            qFatal("no control %s", name);
+        return found;
+    }
+    void open(const QByteArray& content)
+    {
+        engine_.emplace();
+        engine_->modeWindowVisible = true;
+        engine_->writeDataFile("data.dat", content);
+        dialog_ = new Form7(*engine_);
+        dialog_->show();
+        QVERIFY(QTest::qWaitForWindowExposed(dialog_));
+    }
+    QString helpOf(QWidget* widget)
+    {
+        QEnterEvent enter(QPointF(1, 1), QPointF(1, 1), QPointF(1, 1));
+        QCoreApplication::sendEvent(widget, &enter);
+        return control<QLabel>("Descr")->text();
+    }
+
+    std::optional<FakeEngine> engine_;
+    QPointer<Form7> dialog_;
+
+private slots:
+    void cleanup()
+    {
+        delete dialog_.data();
+        engine_.reset();
+    }
+
+    void loadHelpTextsAndVolume()
+    {
+        open(settingsFile("0", "#FALSE#", "#TRUE#", "1"));
+        QVERIFY(!engine_->modeWindowVisible);
+        QVERIFY(dialog_->windowFlags().testFlag(Qt::WindowStaysOnTopHint));
+        QCOMPARE(control<QLabel>("Label3")->text(), QStringLiteral("Volume :"));
+        QCOMPARE(control<QLineEdit>("txtSettings")->text(), QStringLiteral("9600,n,8,1"));
+
+        QCOMPARE(helpOf(control<QCheckBox>("Check4")),
+                 QStringLiteral("Use MNP Level 5 and V.42 bis Modem compression ."));
+        QCOMPARE(helpOf(control<QRadioButton>("Option1")),
+                 QStringLiteral("If Tone dial is not allowed in your phone line, choose this to "
+                                "dial in Pulse"));
+        QCOMPARE(helpOf(control<QLineEdit>("txtOutBufferSize")),
+                 QStringLiteral("Sets the size of the transmit buffer in bytes. Usually 1024 "
+                                "bytes, but may exceed, according to your system."));
+
+        dialog_->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(dialog_));
+        auto* scroll = control<QScrollBar>("HScroll1");
+        scroll->setFocus();
+        QTRY_COMPARE(control<QLabel>("Descr")->text(),
+                     QStringLiteral("Use this to change the Modem Speaker volume ( Volume : )"));
+        const QPoint rightArrow(scroll->width() - 3, scroll->height() / 2);
+        QTest::mouseClick(scroll, Qt::LeftButton, {}, rightArrow);
+        QTest::mouseClick(scroll, Qt::LeftButton, {}, rightArrow);
+        QCOMPARE(scroll->value(), 2);
+        QCOMPARE(control<QLabel>("Label3")->text(), QStringLiteral("Volume : Medium"));
+        QTRY_VERIFY(control<QPushButton>("Command1")->hasFocus());
+        QCOMPARE(helpOf(control<QLabel>("Label3")),
+                 QStringLiteral("Use this to change the Modem Speaker volume ( Volume : Medium )"));
+
+        auto* tabs = control<QTabBar>("TabStrip1");
+        QCOMPARE(tabs->tabText(1), QStringLiteral("Tellaran Properties"));
+        tabs->setCurrentIndex(1);
+        QVERIFY(control<QWidget>("PropertiesFrame")->isVisible());
+        QVERIFY(!control<QWidget>("ModOpt")->isVisible());
+    }
+
+    void check3AndDialButtonsAreSavedNormalised()
+    {
+        open(settingsFile("3", "#TRUE#", "#TRUE#", "0", "01:02:03"));
+        QVERIFY(control<QRadioButton>("Option2")->isChecked());
+        QVERIFY(!control<QRadioButton>("Option1")->isChecked());
+        auto* check3 = control<QCheckBox>("Check3");
+        QVERIFY(!check3->isChecked());
+        check3->click();
+        QVERIFY(check3->isChecked());
+        QVERIFY(engine_->boxes.boxes().isEmpty());
+        check3->click();
+        QVERIFY(check3->isChecked());
+        QCOMPARE(engine_->boxes.texts(),
+                 QStringList{"Only 56 Kbps modems are supported in this version."});
+
+        QSignalSpy unloaded(dialog_, &Form7::closedAndUnloaded);
+        QTest::mouseClick(control<QPushButton>("Command1"), Qt::LeftButton);
+        QCOMPARE(unloaded.size(), 1);
+        QVERIFY(engine_->modeWindowVisible);
+        QTRY_VERIFY(dialog_.isNull());
+        QCOMPARE(engine_->readDataFile("data.dat"),
+                 settingsFile("3", "#FALSE#", "#TRUE#", "1", "01:02:03"));
+    }
+
+    void cancelWritesNothing()
+    {
+        const QByteArray original = settingsFile("1", "#FALSE#", "#FALSE#", "1", "00:07:00");
+        open(original);
+        QVERIFY(!control<QRadioButton>("Option1")->isChecked());
+        QVERIFY(!control<QRadioButton>("Option2")->isChecked());
+        control<QLineEdit>("Phonno")->setText(QStringLiteral("5550100"));
+        control<QScrollBar>("HScroll1")->setValue(3);
+        QTest::mouseClick(control<QPushButton>("Command2"), Qt::LeftButton);
+        QVERIFY(engine_->modeWindowVisible);
+        QTRY_VERIFY(dialog_.isNull());
+        QCOMPARE(engine_->readDataFile("data.dat"), original);
+    }
+
+    void refusedSavesKeepTheDialogOpen()
+    {
+        const QByteArray original = settingsFile("2", "#FALSE#", "#TRUE#", "1", "00:00:42");
+        open(original);
+        control<QLineEdit>("Phonno")->setText(QStringLiteral("555\"0100"));
+        QTest::mouseClick(control<QPushButton>("Command1"), Qt::LeftButton);
+        QCOMPARE(engine_->boxes.boxes().size(), 1);
+        QVERIFY(engine_->boxes.texts().first().contains(QLatin1String("Phone Number")));
+        QVERIFY(!engine_->modeWindowVisible);
+
+        // A temporary file that cannot be created makes the save fail.
+        control<QLineEdit>("Phonno")->setText(QStringLiteral("5550100"));
+        QVERIFY(QDir(engine_->programDir()).mkpath(QStringLiteral("data/datatemp.dat")));
+        QTest::mouseClick(control<QPushButton>("Command1"), Qt::LeftButton);
+        QCOMPARE(engine_->boxes.boxes().size(), 2);
+        QCOMPARE(engine_->boxes.boxes().last().icon, BoxIcon::Critical);
+        QVERIFY(engine_->boxes.texts().last().contains(QLatin1String("data.dat")));
+        QVERIFY(!engine_->modeWindowVisible);
+        QTest::qWait(0);
+        QVERIFY(!dialog_.isNull());
+        QCOMPARE(engine_->readDataFile("data.dat"), original);
+
+        // Once the obstacle is gone the same edits save, keeping the stored time.
+        QVERIFY(QDir(engine_->dataPath(QStringLiteral("datatemp.dat"))).removeRecursively());
+        QTest::mouseClick(control<QPushButton>("Command1"), Qt::LeftButton);
+        QTRY_VERIFY(dialog_.isNull());
+        const QByteArray saved = engine_->readDataFile("data.dat");
+        QVERIFY(saved.contains("\r\n\"5550100\"\r\n"));
+        QVERIFY(saved.endsWith("\"1024\"\r\n\"TIME\"\r\n\"00:00:42\"\r\n"));
+    }
+};
+
+QTEST_MAIN(TestForm7)
+#include "tst_form7.moc"
