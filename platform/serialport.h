@@ -1,10 +1,13 @@
 #pragma once
 
+#include "platform/portmap.h"
 #include "platform/serialbackend.h"
+#include "platform/virtualmodem.h"
 
 #include <QByteArray>
 #include <QObject>
 #include <QString>
+#include <functional>
 #include <memory>
 
 namespace tellaran {
@@ -20,6 +23,11 @@ struct SerialEnvironment
     // Line rate of the virtual modem in bit/s, overriding what the port map says;
     // 0 means unpaced, below 0 means no override.
     int virtualLineRate = -1;
+    // Builds the backend for a port instead of the built-in ones (tests). `modem` holds the
+    // virtual modem's options, resolved as above, when the target is a modem.
+    using BackendFactory = std::function<std::unique_ptr<SerialBackend>(
+        const portmap::PortTarget& target, const VirtualModemOptions& modem)>;
+    BackendFactory backendFactory;
 };
 
 // The per-user exchange folder: $XDG_RUNTIME_DIR/tellaran-exchange, or
@@ -28,15 +36,25 @@ QString defaultExchangeDir();
 
 // The serial port control the engine drives (the modem window's MSComm1). Properties and
 // operations keep the classic control's names. Events arrive as one OnComm signal; the code
-// is read from CommEvent() inside the handler.
+// is read from CommEvent() inside the handler, and stays right for it even when the handler
+// runs a nested event loop in which further events are delivered.
+//
+// Which device CommPort means is read from the port map at each open. The backend object is
+// kept while CommPort and its target stay the same (a virtual modem keeps its registers).
+//
+// Received bytes are held up to max(InBufferSize, 1 MiB); past that they are dropped and
+// event 1008 is raised. Output is never refused; a backend that has to drop output reports
+// 1010. A device that fails closes the port and is reported once by PortFailed; if carrier
+// was up, OnComm 5 follows, since the call is gone.
 class SerialPort : public QObject
 {
     Q_OBJECT
 public:
-    enum CommEventCode {
-        comEvSend = 1,       // output buffer fell below SThreshold
-        comEvReceive = 2,    // at least RThreshold bytes received
-        comEvCD = 5,         // carrier detect changed
+    enum CommEventCode
+    {
+        comEvSend = 1,    // output buffer fell below SThreshold
+        comEvReceive = 2, // at least RThreshold bytes received
+        comEvCD = 5,      // carrier detect changed
         comEventRxOver = 1006,
         comEventRxParity = 1009,
         comEventOverrun = 1006,
@@ -79,14 +97,16 @@ public:
     // nothing. A failed open leaves the port closed and sets LastError().
     void setPortOpen(bool open);
     bool PortOpen() const;
-    // Why the last open failed, naming the device.
+    // Why the last open failed, or why the device failed, naming the device. Cleared by a
+    // successful open.
     QString LastError() const;
     // The device or virtual line the current CommPort means, as text.
     QString DeviceName() const;
 
     // Queues the bytes and returns at once. Ignored while the port is closed.
     void Output(const QByteArray& bytes);
-    // Everything received and not yet read (InputLen 0).
+    // What was received and not yet read: everything with InputLen 0, else at most InputLen
+    // bytes. Bytes either way, whatever InputMode says.
     QByteArray Input();
     int InBufferCount() const;
     // Bytes still waiting to be sent.
@@ -95,14 +115,25 @@ public:
     // The code of the event being signalled.
     int CommEvent() const;
 
-    // The backend in use while the port is open (tests inject line states through it).
+    // The backend of the last open, open or not; null before the first open.
     SerialBackend* backend() const;
 
 Q_SIGNALS:
     void OnComm();
+    // The open port's device failed (unplugged, read error); the port has closed itself and
+    // LastError() holds the reason.
+    void PortFailed(const QString& reason);
 
 private:
     struct Private;
+    void raise(int code);
+    void onReceived();
+    void onCarrierChanged(bool on);
+    void onOutputDrained();
+    void onLineError(int code);
+    void onFailed(const QString& reason);
+    SerialBackend* backendFor(const portmap::PortTarget& target);
+    QByteArray takeFromBackend();
     std::unique_ptr<Private> d;
 };
 
