@@ -1,1 +1,84 @@
+#include "engine/channels/framedispatcher.h"
 
+#include "engine/channels/channelconnections.h"
+#include "engine/channels/channeltable.h"
+#include "engine/channels/transmitqueue.h"
+#include "engine/engine.h"
+#include "engine/link/frames.h"
+
+namespace tellaran {
+
+FrameDispatcher::FrameDispatcher(Engine& engine, ChannelTable& table,
+                                 ChannelConnections& connections, TransmitQueue& senddata)
+    : engine_(engine), table_(table), connections_(connections), senddata_(senddata)
+{
+    Timerunk.setInterval(TimerunkInterval);
+    QObject::connect(&Timerunk, &QTimer::timeout, &Timerunk, [this] { Timerunk_Timer(); });
+    Timerunk.start();
+}
+
+void FrameDispatcher::DispatchFrame(const QByteArray& frame)
+{
+    if (frame.isEmpty())
+        return;
+    const frames::RelayedFrame relayed = frames::parseRelayedFrame(frame);
+    switch (relayed.kind) {
+    case frames::RelayedFrame::Message:
+        engine_.showUserMessage(relayed.content);
+        return;
+    case frames::RelayedFrame::Payload:
+        deliverPayload(frame, relayed.dataId, relayed.content);
+        return;
+    case frames::RelayedFrame::Damaged:
+        // Too short to take apart: nothing in it can be delivered.
+        return;
+    case frames::RelayedFrame::Outgoing:
+        senddata_.append(frames::linkFrame(frame));
+        return;
+    }
+}
+
+void FrameDispatcher::deliverPayload(const QByteArray& frame, const QByteArray& dataId,
+                                     const QByteArray& payload)
+{
+    const std::optional<int> index =
+        table_.LookUp(dataId, [this](int element) { return connections_.isConnected(element); });
+    if (!index) {
+        hold(frame);
+        return;
+    }
+    connections_.SendData(*index, payload);
+    for (QByteArray& slot : pendingframes_) {
+        if (slot == frame) {
+            slot.clear();
+            break;
+        }
+    }
+}
+
+void FrameDispatcher::hold(const QByteArray& frame)
+{
+    for (const QByteArray& slot : pendingframes_) {
+        if (slot == frame)
+            return;
+    }
+    for (QByteArray& slot : pendingframes_) {
+        if (slot.isEmpty()) {
+            slot = frame;
+            return;
+        }
+    }
+    // All slots taken: the frame is lost.
+}
+
+void FrameDispatcher::Timerunk_Timer()
+{
+    for (int i = 0; i < PendingSlots; ++i) {
+        // A copy: dispatching may empty the slot.
+        const QByteArray held = pendingframes_[i];
+        if (!held.isEmpty())
+            DispatchFrame(held);
+    }
+}
+
+} // namespace tellaran

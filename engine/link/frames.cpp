@@ -1,1 +1,95 @@
+#include "engine/link/frames.h"
 
+namespace tellaran::frames {
+
+namespace {
+
+// "<modem><msgbox>" in front, "<msgbox><xodem>" behind.
+constexpr qsizetype MessageOverhead = 30;
+// "<modem><" DataID ">" in front, "<" DataID "><xodem>" behind.
+constexpr qsizetype PayloadOverhead = 34;
+constexpr qsizetype PayloadHead = 17;
+
+} // namespace
+
+QByteArray registration(const QByteArray& dataId)
+{
+    return RequestTag.toByteArray() + dataId;
+}
+
+QByteArray channelFrame(const QByteArray& dataId, const QByteArray& payload)
+{
+    QByteArray frame;
+    frame.reserve(payload.size() + 2 * dataId.size() + 4 + Terminator.size());
+    frame.append('<').append(dataId).append('>');
+    frame.append(payload);
+    frame.append('<').append(dataId).append('>');
+    frame.append(Terminator);
+    return frame;
+}
+
+QByteArray messageFrame(const QByteArray& text)
+{
+    QByteArray frame;
+    frame.reserve(text.size() + 2 * MsgboxTag.size() + Terminator.size());
+    frame.append(MsgboxTag).append(text).append(MsgboxTag).append(Terminator);
+    return frame;
+}
+
+QByteArray linkFrame(const QByteArray& body)
+{
+    QByteArray frame;
+    frame.reserve(body.size() + ModemTag.size() + XodemTag.size() + 1);
+    frame.append(ModemTag).append(body).append(XodemTag).append(LinkFrameEnd);
+    return frame;
+}
+
+QByteArray relayFrame(const QByteArray& modemLine)
+{
+    QByteArray frame;
+    frame.reserve(modemLine.size() + Terminator.size());
+    frame.append(modemLine).append(Terminator);
+    return frame;
+}
+
+bool isRegistration(const QByteArray& block)
+{
+    return block.startsWith(RequestTag);
+}
+
+QByteArray registrationDataId(const QByteArray& block)
+{
+    return block.mid(RequestTag.size(), DataIdLength);
+}
+
+QByteArray afterRegistration(const QByteArray& block)
+{
+    return block.mid(RequestTag.size() + DataIdLength);
+}
+
+RelayedFrame parseRelayedFrame(const QByteArray& frame)
+{
+    RelayedFrame result;
+    if (!frame.startsWith(ModemTag))
+        return result;
+    if (QByteArrayView(frame).sliced(ModemTag.size()).startsWith(MsgboxTag)) {
+        if (frame.size() < MessageOverhead) {
+            result.kind = RelayedFrame::Damaged;
+            return result;
+        }
+        result.kind = RelayedFrame::Message;
+        result.content =
+            frame.mid(ModemTag.size() + MsgboxTag.size(), frame.size() - MessageOverhead);
+        return result;
+    }
+    if (frame.size() < PayloadOverhead) {
+        result.kind = RelayedFrame::Damaged;
+        return result;
+    }
+    result.kind = RelayedFrame::Payload;
+    result.dataId = frame.mid(ModemTag.size() + 1, DataIdLength);
+    result.content = frame.mid(PayloadHead, frame.size() - PayloadOverhead);
+    return result;
+}
+
+} // namespace tellaran::frames
