@@ -1,0 +1,331 @@
+#include "platform/modemcommandinterpreter.h"
+
+#include <algorithm>
+#include <utility>
+
+namespace tellaran {
+
+namespace {
+
+char upper(char c)
+{
+    return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
+}
+
+bool isDigit(char c)
+{
+    return c >= '0' && c <= '9';
+}
+
+void skipBlanks(const QByteArray& body, qsizetype& pos)
+{
+    while (pos < body.size() && body[pos] == ' ')
+        ++pos;
+}
+
+// An optional decimal parameter ("E1", "L 2"); a missing one is 0. Saturates, so that a
+// long run of digits is simply out of range.
+int readNumber(const QByteArray& body, qsizetype& pos)
+{
+    skipBlanks(body, pos);
+    int value = 0;
+    while (pos < body.size() && isDigit(body[pos])) {
+        value = std::min(value * 10 + (body[pos] - '0'), 100000);
+        ++pos;
+    }
+    return value;
+}
+
+const QByteArray identity = QByteArrayLiteral("Tellaran virtual modem");
+
+} // namespace
+
+ModemCommandInterpreter::ModemCommandInterpreter()
+{
+    reset();
+}
+
+void ModemCommandInterpreter::reset()
+{
+    m_registers.fill(0);
+    m_registers[escapeChar] = '+';
+    m_registers[lineEndChar] = '\r';
+    m_registers[lineFeedChar] = '\n';
+    m_registers[backspaceChar] = 8;
+    m_registers[6] = 2; // wait for dial tone, s
+    m_registers[carrierWait] = 50;
+    m_registers[8] = 2;   // comma pause, s
+    m_registers[9] = 6;   // carrier detect response time, 1/10 s
+    m_registers[10] = 14; // carrier loss delay, 1/10 s
+    m_registers[11] = 95; // tone duration, ms
+    m_registers[guardTime] = 50;
+    m_echo = true;
+    m_modulation = QByteArrayLiteral("56,1");
+}
+
+int ModemCommandInterpreter::sRegister(int number) const
+{
+    if (number < 0 || number >= static_cast<int>(m_registers.size()))
+        return 0;
+    return m_registers[static_cast<size_t>(number)];
+}
+
+void ModemCommandInterpreter::setSRegister(int number, int value)
+{
+    if (number < 0 || number >= static_cast<int>(m_registers.size()))
+        return;
+    m_registers[static_cast<size_t>(number)] = static_cast<quint8>(std::clamp(value, 0, 255));
+}
+
+char ModemCommandInterpreter::lineEnd() const
+{
+    return static_cast<char>(sRegister(lineEndChar));
+}
+
+char ModemCommandInterpreter::lineFeed() const
+{
+    return static_cast<char>(sRegister(lineFeedChar));
+}
+
+void ModemCommandInterpreter::clearCommandBuffer()
+{
+    m_buffer.clear();
+    m_discarding = false;
+}
+
+qsizetype ModemCommandInterpreter::type(QByteArrayView bytes, QByteArray& echo,
+                                        std::optional<QByteArray>& line)
+{
+    const char cr = lineEnd();
+    const char backspace = static_cast<char>(sRegister(backspaceChar));
+    qsizetype i = 0;
+    while (i < bytes.size()) {
+        const char c = bytes[i++];
+        if (c == cr) {
+            if (m_discarding) {
+                m_discarding = false;
+                continue;
+            }
+            // A bare line end, or a lone "A", does nothing.
+            if (m_buffer.size() < 2) {
+                m_buffer.clear();
+                continue;
+            }
+            if (m_echo)
+                echo += c;
+            line = std::exchange(m_buffer, QByteArray());
+            return i;
+        }
+        if (m_discarding)
+            continue;
+        if (c == backspace) {
+            if (!m_buffer.isEmpty()) {
+                m_buffer.chop(1);
+                if (m_echo)
+                    echo += c;
+            }
+            continue;
+        }
+        if (m_buffer.isEmpty()) {
+            if (upper(c) == 'A') {
+                m_buffer += c;
+                if (m_echo)
+                    echo += c;
+            } else if (c != lineFeed() && c != ' ') {
+                // The line feed after the previous line's end is no part of the next line.
+                m_discarding = true;
+            }
+            continue;
+        }
+        if (m_buffer.size() == 1 && upper(c) != 'T') {
+            m_buffer.clear();
+            m_discarding = true;
+            continue;
+        }
+        // One byte past the limit is kept so that execute() can tell the line was too long.
+        if (m_buffer.size() > maxLineLength)
+            continue;
+        m_buffer += c;
+        if (m_echo)
+            echo += c;
+    }
+    return i;
+}
+
+ModemCommandOutcome ModemCommandInterpreter::execute(const QByteArray& line)
+{
+    ModemCommandOutcome outcome;
+    if (line.size() < 2 || line.size() > maxLineLength || upper(line[0]) != 'A' ||
+        upper(line[1]) != 'T') {
+        outcome.error = true;
+        return outcome;
+    }
+    const QByteArray body = line.mid(2);
+    qsizetype pos = 0;
+    while (pos < body.size() && outcome.call == ModemCommandOutcome::Call::None) {
+        if (!executeCommand(body, pos, outcome)) {
+            outcome.error = true;
+            break;
+        }
+    }
+    return outcome;
+}
+
+bool ModemCommandInterpreter::executeCommand(const QByteArray& body, qsizetype& pos,
+                                             ModemCommandOutcome& outcome)
+{
+    skipBlanks(body, pos);
+    if (pos >= body.size())
+        return true;
+    const char command = upper(body[pos++]);
+    switch (command) {
+    case 'A':
+        outcome.call = ModemCommandOutcome::Call::Answer;
+        return true;
+    case 'D':
+        outcome.call = ModemCommandOutcome::Call::Dial;
+        outcome.dialString = body.mid(pos).trimmed();
+        pos = body.size();
+        return true;
+    case 'O':
+        if (readNumber(body, pos) > 1)
+            return false;
+        outcome.call = ModemCommandOutcome::Call::GoOnline;
+        return true;
+    case 'E': {
+        const int value = readNumber(body, pos);
+        if (value > 1)
+            return false;
+        m_echo = value == 1;
+        return true;
+    }
+    case 'H': {
+        const int value = readNumber(body, pos);
+        if (value > 1)
+            return false;
+        // H1 (off hook) has no meaning on a socket line.
+        if (value == 0)
+            outcome.hangUp = true;
+        return true;
+    }
+    case 'I':
+        if (readNumber(body, pos) > 9)
+            return false;
+        outcome.information += informationText(identity);
+        return true;
+    case 'L':
+    case 'M':
+        return readNumber(body, pos) <= 3;
+    case 'X':
+        return readNumber(body, pos) <= 4;
+    case 'P':
+    case 'T':
+        return true;
+    case 'Z':
+        if (readNumber(body, pos) > 1)
+            return false;
+        reset();
+        outcome.hangUp = true;
+        return true;
+    case 'S': {
+        const int number = readNumber(body, pos);
+        if (number > 255)
+            return false;
+        skipBlanks(body, pos);
+        if (pos < body.size() && body[pos] == '=') {
+            ++pos;
+            const int value = readNumber(body, pos);
+            if (value > 255)
+                return false;
+            setSRegister(number, value);
+            return true;
+        }
+        if (pos < body.size() && body[pos] == '?') {
+            ++pos;
+            outcome.information +=
+                informationText(QByteArray::number(sRegister(number)).rightJustified(3, '0'));
+            return true;
+        }
+        return false;
+    }
+    case '%':
+        if (pos >= body.size() || upper(body[pos]) != 'C')
+            return false;
+        ++pos;
+        return readNumber(body, pos) <= 3;
+    case '+':
+        return executeExtended(body, pos, outcome);
+    default:
+        return false;
+    }
+}
+
+// Extended commands run to a ';' or the end of the line. Only +MS (modulation) is known.
+bool ModemCommandInterpreter::executeExtended(const QByteArray& body, qsizetype& pos,
+                                              ModemCommandOutcome& outcome)
+{
+    QByteArray name;
+    while (pos < body.size() && body[pos] != '=' && body[pos] != '?' && body[pos] != ';')
+        name += upper(body[pos++]);
+    if (name.trimmed() != "MS" || pos >= body.size() || body[pos] == ';')
+        return false;
+    const bool assign = body[pos] == '=';
+    ++pos;
+    qsizetype end = body.indexOf(';', pos);
+    if (end < 0)
+        end = body.size();
+    const QByteArray value = body.mid(pos, end - pos).trimmed();
+    pos = end < body.size() ? end + 1 : end;
+    if (assign && value != "?") {
+        if (value.isEmpty())
+            return false;
+        m_modulation = value;
+    } else {
+        if (!value.isEmpty() && value != "?")
+            return false;
+        outcome.information += informationText("+MS: " + m_modulation);
+    }
+    return true;
+}
+
+QByteArray ModemCommandInterpreter::informationText(const QByteArray& text) const
+{
+    const QByteArray lineBreak = QByteArray(1, lineEnd()) + lineFeed();
+    return lineBreak + text + lineBreak;
+}
+
+QByteArray ModemCommandInterpreter::resultText(ModemResult result, int connectRate) const
+{
+    QByteArray words;
+    switch (result) {
+    case ModemResult::Ok:
+        words = "OK";
+        break;
+    case ModemResult::Connect:
+        words = "CONNECT";
+        if (connectRate > 0)
+            words += ' ' + QByteArray::number(connectRate);
+        break;
+    case ModemResult::Ring:
+        words = "RING";
+        break;
+    case ModemResult::NoCarrier:
+        words = "NO CARRIER";
+        break;
+    case ModemResult::Error:
+        words = "ERROR";
+        break;
+    case ModemResult::NoDialTone:
+        words = "NO DIAL TONE";
+        break;
+    case ModemResult::Busy:
+        words = "BUSY";
+        break;
+    case ModemResult::NoAnswer:
+        words = "NO ANSWER";
+        break;
+    }
+    return informationText(words);
+}
+
+} // namespace tellaran

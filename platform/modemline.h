@@ -1,0 +1,65 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <QtGlobal>
+
+namespace tellaran {
+
+// Where a phone line of the virtual modem is: a TCP address, or a name in the exchange
+// folder (a Unix-domain socket file of that name).
+struct ModemLineAddress
+{
+    enum class Kind
+    {
+        Invalid,
+        Tcp,
+        Exchange,
+    };
+    Kind kind = Kind::Invalid;
+    QString host; // Tcp
+    quint16 port = 0;
+    QString name; // Exchange
+
+    bool isTcp() const { return kind == Kind::Tcp; }
+    bool isExchange() const { return kind == Kind::Exchange; }
+    QString toString() const;
+};
+
+// The line a modem answers on: "host:port" is TCP, anything else an exchange name.
+ModemLineAddress parseModemLine(const QString& line);
+// Where ATD<dialString> calls: "host:port" is TCP; anything else is an exchange name. A
+// leading T or P before a blank, a digit or '[' is a dial modifier; blanks and a trailing ';'
+// go, and in names also dashes, brackets and commas.
+ModemLineAddress parseDialString(const QByteArray& dialString);
+
+// A name that stays inside the exchange folder: letters, digits and "_+#*.-", not starting
+// with a dot, at most 64 characters.
+bool isValidExchangeName(const QString& name);
+QString exchangeSocketPath(const QString& exchangeDir, const QString& name);
+
+// Makes sure the exchange folder can be used: creates it with mode 0700 when missing, and
+// refuses a folder that is not ours or that others may write to (they could plant lines).
+bool prepareExchangeDir(const QString& exchangeDir, QString* why);
+
+enum class SocketFileState
+{
+    Missing,
+    Live,       // a program listens on it
+    Stale,      // a socket nobody listens on, left by a program that ended abruptly
+    NotASocket, // some other file: never removed
+};
+SocketFileState probeSocketFile(const QString& path);
+
+// The call set-up on a fresh line connection, before any user byte: the caller says who it
+// is, the callee answers (after ringing) or says it is busy and closes. After the answer
+// the connection carries nothing but user bytes.
+namespace ModemHandshake {
+inline const QByteArray call = QByteArrayLiteral("TELLARAN-LINE/1 CALL\n");
+inline const QByteArray answer = QByteArrayLiteral("TELLARAN-LINE/1 ANSWER\n");
+inline const QByteArray busy = QByteArrayLiteral("TELLARAN-LINE/1 BUSY\n");
+// Longest token line; a longer line is no handshake.
+inline constexpr qint64 maxTokenLength = 64;
+} // namespace ModemHandshake
+
+} // namespace tellaran

@@ -1,0 +1,281 @@
+// The virtual modem's socket-free logic: the command interpreter, the escape detector, the
+// pacer and the line addresses.
+#include "platform/modemcommandinterpreter.h"
+#include "platform/modemescapedetector.h"
+#include "platform/modemline.h"
+#include "platform/modempacer.h"
+
+#include <QFile>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <sys/stat.h>
+
+using namespace tellaran;
+
+namespace {
+
+// Types `bytes` and collects the echo and every finished line.
+struct Typed
+{
+    QByteArray echo;
+    QList<QByteArray> lines;
+};
+
+Typed typeAll(ModemCommandInterpreter& modem, QByteArray bytes)
+{
+    Typed typed;
+    QByteArrayView rest(bytes);
+    while (!rest.isEmpty()) {
+        std::optional<QByteArray> line;
+        rest = rest.sliced(modem.type(rest, typed.echo, line));
+        if (line)
+            typed.lines.append(*line);
+    }
+    return typed;
+}
+
+} // namespace
+
+class TestModemCommands : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void typingLinesAndEcho();
+    void settingsCommands();
+    void settingsCommands_data();
+    void registersAndReset();
+    void callCommands();
+    void resultFraming();
+    void escapeNeedsGuardTimes();
+    void pacerKeepsTheRateExactly();
+    void lineAddresses();
+    void exchangeFolder();
+};
+
+void TestModemCommands::typingLinesAndEcho()
+{
+    ModemCommandInterpreter modem;
+    // The engine ends commands with CR LF: the LF is no part of the next line.
+    Typed typed = typeAll(modem, "ATX4\r\nat%c3\r\n");
+    QCOMPARE(typed.lines, (QList<QByteArray>{"ATX4", "at%c3"}));
+    QCOMPARE(typed.echo, QByteArray("ATX4\rat%c3\r"));
+
+    // Stray data (a link frame written before any call) is neither a command nor echoed.
+    typed = typeAll(modem, "<modem><CHAT0001>DATA<CHAT0001><xodem>\rAT\r");
+    QCOMPARE(typed.lines, QList<QByteArray>{"AT"});
+    QCOMPARE(typed.echo, QByteArray("AT\r"));
+
+    // Without a line end the bytes wait in the buffer; going online clears them.
+    typed = typeAll(modem, "ATA");
+    QVERIFY(typed.lines.isEmpty());
+    QCOMPARE(modem.commandBuffer(), QByteArray("ATA"));
+    modem.clearCommandBuffer();
+    QVERIFY(typeAll(modem, "\r").lines.isEmpty());
+
+    // Backspace edits the line.
+    QCOMPARE(typeAll(modem, "ATX5\b4\r").lines, QList<QByteArray>{"ATX4"});
+
+    // Echo off: nothing comes back, lines still work.
+    QVERIFY(!modem.execute("ATE0").error);
+    typed = typeAll(modem, "ATS0=1\r");
+    QCOMPARE(typed.lines, QList<QByteArray>{"ATS0=1"});
+    QVERIFY(typed.echo.isEmpty());
+
+    // An endless line is cut and answered with ERROR, not kept growing.
+    typed = typeAll(modem, "AT" + QByteArray(100000, 'X') + "\r");
+    QCOMPARE(typed.lines.size(), 1);
+    QVERIFY(typed.lines[0].size() <= ModemCommandInterpreter::maxLineLength + 1);
+    QVERIFY(modem.execute(typed.lines[0]).error);
+}
+
+void TestModemCommands::settingsCommands_data()
+{
+    QTest::addColumn<QByteArray>("line");
+    QTest::addColumn<bool>("error");
+    // What the engine sends at start-up, answering and dialing.
+    for (const char* line : {"ATX4", "AT%C3", "AT+MS=56,1", "ATL 2", "ATL 0", "ATM0", "ATM1",
+                             "ATM2", "ATP", "ATT", "ATE1S0=1", "AT", "at e0 e1", "ATI", "ATH"})
+        QTest::newRow(line) << QByteArray(line) << false;
+    for (const char* line : {"ATE2", "ATX9", "ATL4", "ATS0=256", "ATS300=1", "ATQ", "AT&F",
+                             "AT+XY=1", "ATS0", "AT%D", "AT+MS", "XYZ"})
+        QTest::newRow(line) << QByteArray(line) << true;
+}
+
+void TestModemCommands::settingsCommands()
+{
+    QFETCH(QByteArray, line);
+    QFETCH(bool, error);
+    ModemCommandInterpreter modem;
+    const ModemCommandOutcome outcome = modem.execute(line);
+    QCOMPARE(outcome.error, error);
+    QCOMPARE(outcome.call, ModemCommandOutcome::Call::None);
+}
+
+void TestModemCommands::registersAndReset()
+{
+    ModemCommandInterpreter modem;
+    QCOMPARE(modem.sRegister(ModemCommandInterpreter::guardTime), 50);
+    QVERIFY(!modem.execute("ATE0S0=1S7=5").error);
+    QCOMPARE(modem.sRegister(0), 1);
+    QVERIFY(!modem.echo());
+
+    ModemCommandOutcome outcome = modem.execute("ATS7?S0?+MS?");
+    QVERIFY(!outcome.error);
+    QCOMPARE(outcome.information, QByteArray("\r\n005\r\n\r\n001\r\n\r\n+MS: 56,1\r\n"));
+
+    // Commands before an error take effect, later ones do not.
+    outcome = modem.execute("ATS0=2X9S0=3");
+    QVERIFY(outcome.error);
+    QCOMPARE(modem.sRegister(0), 2);
+
+    outcome = modem.execute("ATZ");
+    QVERIFY(outcome.hangUp);
+    QCOMPARE(modem.sRegister(0), 0);
+    QCOMPARE(modem.sRegister(7), 50);
+    QVERIFY(modem.echo());
+}
+
+void TestModemCommands::callCommands()
+{
+    ModemCommandInterpreter modem;
+    ModemCommandOutcome outcome = modem.execute("ATDT 0815-1");
+    QCOMPARE(outcome.call, ModemCommandOutcome::Call::Dial);
+    QCOMPARE(outcome.dialString, QByteArray("T 0815-1"));
+
+    // Settings before the call command apply; the call ends the line.
+    outcome = modem.execute("ATS0=0A");
+    QCOMPARE(outcome.call, ModemCommandOutcome::Call::Answer);
+    outcome = modem.execute("ATO");
+    QCOMPARE(outcome.call, ModemCommandOutcome::Call::GoOnline);
+    outcome = modem.execute("ATH0");
+    QVERIFY(outcome.hangUp);
+    QCOMPARE(outcome.call, ModemCommandOutcome::Call::None);
+    QVERIFY(!modem.execute("ATH1").hangUp);
+}
+
+void TestModemCommands::resultFraming()
+{
+    ModemCommandInterpreter modem;
+    QCOMPARE(modem.resultText(ModemResult::Ok), QByteArray("\r\nOK\r\n"));
+    QCOMPARE(modem.resultText(ModemResult::Connect, 56000), QByteArray("\r\nCONNECT 56000\r\n"));
+    QCOMPARE(modem.resultText(ModemResult::Connect), QByteArray("\r\nCONNECT\r\n"));
+    QCOMPARE(modem.resultText(ModemResult::NoDialTone), QByteArray("\r\nNO DIAL TONE\r\n"));
+}
+
+void TestModemCommands::escapeNeedsGuardTimes()
+{
+    ModemEscapeDetector escape;
+    QByteArray release;
+
+    // Silence, "+++", silence: an escape; the pluses never reach the line.
+    escape.restart(0, 1000, '+');
+    QCOMPARE(escape.feed("+++", 1000), QByteArray());
+    QCOMPARE(escape.heldCount(), 3);
+    QCOMPARE(escape.expire(1999, release), ModemEscapeDetector::Expiry::Nothing);
+    QCOMPARE(escape.expire(2000, release), ModemEscapeDetector::Expiry::Escape);
+
+    // Pluses inside the data pass at once.
+    escape.restart(0, 1000, '+');
+    QCOMPARE(escape.feed("a+++b", 5000), QByteArray("a+++b"));
+    QCOMPARE(escape.deadline(), -1);
+
+    // A byte right after the pluses: no escape, all of it goes out in order.
+    escape.restart(0, 1000, '+');
+    QCOMPARE(escape.feed("+++", 2000), QByteArray());
+    QCOMPARE(escape.feed("x", 2500), QByteArray("+++x"));
+
+    // Four pluses are data.
+    escape.restart(0, 1000, '+');
+    QCOMPARE(escape.feed("++++", 2000), QByteArray("++++"));
+
+    // Two pluses and silence: released as data.
+    escape.restart(0, 1000, '+');
+    QCOMPARE(escape.feed("++", 2000), QByteArray());
+    QCOMPARE(escape.expire(3000, release), ModemEscapeDetector::Expiry::Release);
+    QCOMPARE(release, QByteArray("++"));
+
+    // An escape character above 127 disables the escape.
+    escape.restart(0, 1000, 200);
+    QCOMPARE(escape.feed(QByteArray(3, char(200)), 5000), QByteArray(3, char(200)));
+}
+
+void TestModemCommands::pacerKeepsTheRateExactly()
+{
+    ModemPacer pacer;
+    pacer.setRate(56000);
+    pacer.restart(0);
+    QCOMPARE(pacer.available(0), 0);
+    // An idle line saves up only a small burst.
+    QVERIFY(pacer.available(10'000'000'000LL) < 60);
+
+    // Waking whenever a piece is due, sending what is allowed: 5600 bytes in one second,
+    // give or take the burst, however the wake-ups fall.
+    pacer.restart(0);
+    qint64 now = 0;
+    qint64 sent = 0;
+    while (now < 1'000'000'000LL) {
+        const qint64 allowed = pacer.available(now);
+        pacer.consume(allowed);
+        sent += allowed;
+        now += std::max<qint64>(1'000'000, pacer.nsUntilAvailable(pacer.preferredPiece())) + 37'000;
+    }
+    QVERIFY2(sent >= 5580 && sent <= 5610, qPrintable(QString::number(sent)));
+
+    ModemPacer unpaced;
+    unpaced.setRate(0);
+    QVERIFY(!unpaced.paced());
+    QVERIFY(unpaced.available(0) > 1'000'000'000);
+}
+
+void TestModemCommands::lineAddresses()
+{
+    ModemLineAddress address = parseModemLine(QStringLiteral("127.0.0.1:5000"));
+    QVERIFY(address.isTcp());
+    QCOMPARE(address.port, 5000);
+    QVERIFY(parseModemLine(QStringLiteral("0815")).isExchange());
+    // Names never leave the exchange folder.
+    for (const char* bad : {"../0815", "a/b", "..", ".hidden", "host:0", "host:70000", ""})
+        QVERIFY2(parseModemLine(QString::fromLatin1(bad)).kind == ModemLineAddress::Kind::Invalid,
+                 bad);
+
+    address = parseDialString("T 08-15");
+    QVERIFY(address.isExchange());
+    QCOMPARE(address.name, QStringLiteral("0815"));
+    QCOMPARE(parseDialString("Tom").name, QStringLiteral("Tom"));
+    address = parseDialString("T127.0.0.1:5000");
+    QVERIFY(address.isTcp());
+    QCOMPARE(address.host, QStringLiteral("127.0.0.1"));
+    address = parseDialString("[::1]:5000;");
+    QVERIFY(address.isTcp());
+    QCOMPARE(address.host, QStringLiteral("::1"));
+    QCOMPARE(parseDialString("../../etc/passwd").kind, ModemLineAddress::Kind::Invalid);
+}
+
+void TestModemCommands::exchangeFolder()
+{
+    QTemporaryDir temp;
+    const QString dir = temp.filePath(QStringLiteral("a/exchange"));
+    QVERIFY(prepareExchangeDir(dir, nullptr));
+    struct stat info
+    {};
+    QCOMPARE(::stat(QFile::encodeName(dir).constData(), &info), 0);
+    QCOMPARE(info.st_mode & 0777, 0700u);
+
+    // A folder others may write to could hold planted lines.
+    QVERIFY(::chmod(QFile::encodeName(dir).constData(), 0777) == 0);
+    QString why;
+    QVERIFY(!prepareExchangeDir(dir, &why));
+    QVERIFY(!why.isEmpty());
+
+    QFile file(temp.filePath(QStringLiteral("plain")));
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.close();
+    QVERIFY(!prepareExchangeDir(file.fileName(), nullptr));
+    QVERIFY(!prepareExchangeDir(QString(), nullptr));
+    QCOMPARE(probeSocketFile(file.fileName()), SocketFileState::NotASocket);
+    QCOMPARE(probeSocketFile(temp.filePath(QStringLiteral("none"))), SocketFileState::Missing);
+}
+
+QTEST_GUILESS_MAIN(TestModemCommands)
+#include "test_modemcommands.moc"
