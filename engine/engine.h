@@ -3,11 +3,13 @@
 #include "engine/messageboxservice.h"
 
 #include <QByteArray>
+#include <QPoint>
 #include <QString>
 #include <QtGlobal>
 
 namespace tellaran {
 
+class Form2;
 class SerialPort;
 
 // The info box's traffic counters. Each starts at 0 and only grows, except noofchan, which
@@ -57,10 +59,51 @@ public:
     // A user message relayed from the other computer: shown in a new message window.
     virtual void showUserMessage(const QByteArray& text) = 0;
 
+    // The status window, which owns the channel server; reaching it loads it (hidden).
+    virtual Form2& statusWindow() = 0;
+    virtual bool isStatusWindowLoaded() const = 0;
+
+    // The call windows as the modem receive path sees them. None of these loads a window
+    // that is not loaded yet, except dialerTimeText().
+    virtual bool isAnswerWindowVisible() const = 0;
+    // "RING" while the answer window is visible: ringing picture, "Connecting..." state.
+    virtual void showAnswerWindowRinging() = 0;
+    // The call came up while the answer window was visible: log it (when `logConnected`),
+    // stop the strip and hide the window.
+    virtual void closeAnswerWindowOnConnect(bool logConnected) = 0;
+    virtual bool isDialingWindowVisible() const = 0;
+    virtual void hideDialingWindow() = 0;
+    // A call failed while dialing: unload the dialing window and show the dialer again.
+    virtual void returnToDialer() = 0;
+    // The dialer's time field; reading it loads the dialer, unseen, if it is not loaded.
+    virtual QString dialerTimeText() = 0;
+
+    // Sets the modem window's Connected flag (the disconnect clears it before the end).
+    virtual void setModemConnected(bool connected) = 0;
+    // Writes the dialer's time field, loading the dialer unseen if it is not loaded.
+    virtual void setDialerTimeText(const QString& text) = 0;
+
     // The mode window (call or answer mode). The settings dialog hides it while it is open
     // and shows it again when it closes.
     virtual void showModeWindow() = 0;
     virtual void hideModeWindow() = 0;
+    // The settings dialog, shown modeless (loaded on first use).
+    virtual void showSettingsDialog() = 0;
+    // Set by the first-run set-up, never reset: the start-up then keeps the mode window
+    // hidden behind the settings dialog.
+    virtual bool installation() const = 0;
+    virtual void setInstallation() = 0;
+
+    // The modem window's "Status" menu, popped up at a screen position (loads the modem
+    // window if needed).
+    virtual void popupStatusMenu(const QPoint& globalPosition) = 0;
+
+    // What the status window's buttons open.
+    virtual void disconnectCall() = 0;
+    virtual void toggleProgramsMenu() = 0;
+    virtual void showSendMessageWindow() = 0;
+    virtual void showAboutBox() = 0;
+    virtual void toggleInfoBox() = 0;
 };
 
 } // namespace tellaran

@@ -26,6 +26,16 @@ SerialPort& FakeEngine::modemPort()
     return *port_;
 }
 
+Form2& FakeEngine::statusWindow()
+{
+    if (!status_) {
+        if (!statusWindowFactory)
+            qFatal("FakeEngine: this test reached the status window without a factory for it");
+        status_ = statusWindowFactory(*this);
+    }
+    return *status_;
+}
+
 void FakeEngine::writeDataFile(const QString& name, const QByteArray& content) const
 {
     QFile file(dataPath(name));

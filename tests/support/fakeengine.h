@@ -6,6 +6,7 @@
 
 #include <QByteArrayList>
 #include <QTemporaryDir>
+#include <functional>
 #include <memory>
 
 namespace tellaran::testing {
@@ -27,6 +28,34 @@ public:
     SerialPort& modemPort() override;
     TrafficCounters& counters() override { return trafficCounters; }
     void showUserMessage(const QByteArray& text) override { userMessages.append(text); }
+    Form2& statusWindow() override;
+    bool isStatusWindowLoaded() const override { return status_ != nullptr; }
+    bool isAnswerWindowVisible() const override { return answerWindowVisible; }
+    void showAnswerWindowRinging() override { ++answerWindowRings; }
+    void closeAnswerWindowOnConnect(bool logConnected) override
+    {
+        answerWindowVisible = false;
+        answerWindowLoggedConnected = logConnected;
+    }
+    bool isDialingWindowVisible() const override { return dialingWindowVisible; }
+    void hideDialingWindow() override { dialingWindowVisible = false; }
+    void returnToDialer() override
+    {
+        dialingWindowVisible = false;
+        ++returnsToDialer;
+    }
+    QString dialerTimeText() override { return dialerTime; }
+    void setModemConnected(bool value) override { connected = value; }
+    void setDialerTimeText(const QString& text) override { dialerTime = text; }
+    void showSettingsDialog() override { ++settingsDialogShown; }
+    bool installation() const override { return installationFlag; }
+    void setInstallation() override { installationFlag = true; }
+    void disconnectCall() override { ++disconnectCalls; }
+    void popupStatusMenu(const QPoint&) override { ++statusMenuPopups; }
+    void toggleProgramsMenu() override { ++programsMenuToggles; }
+    void showSendMessageWindow() override { ++sendMessageWindowShown; }
+    void showAboutBox() override { ++aboutBoxShown; }
+    void toggleInfoBox() override { ++infoBoxToggles; }
     void showModeWindow() override { modeWindowVisible = true; }
     void hideModeWindow() override { modeWindowVisible = false; }
 
@@ -40,6 +69,22 @@ public:
     int endProgramCalls = 0;
     int modemPortReached = 0;
     bool modeWindowVisible = false;
+    int settingsDialogShown = 0;
+    bool installationFlag = false;
+    int disconnectCalls = 0;
+    int statusMenuPopups = 0;
+    int programsMenuToggles = 0;
+    int sendMessageWindowShown = 0;
+    int aboutBoxShown = 0;
+    int infoBoxToggles = 0;
+    bool answerWindowVisible = false;
+    int answerWindowRings = 0;
+    bool answerWindowLoggedConnected = false;
+    bool dialingWindowVisible = false;
+    int returnsToDialer = 0;
+    QString dialerTime = QStringLiteral("00:00:00");
+    // Tests that need a real status window set this; statusWindow() then builds it once.
+    std::function<std::shared_ptr<Form2>(Engine&)> statusWindowFactory;
     TrafficCounters trafficCounters;
     QByteArrayList userMessages;
 
@@ -47,6 +92,7 @@ private:
     QTemporaryDir dir_;
     quint16 channelPort_ = 0;
     std::unique_ptr<SerialPort> port_;
+    std::shared_ptr<Form2> status_;
 };
 
 // A free TCP port on the loopback interface, for servers under test.

@@ -55,4 +55,4 @@ private slots:
 };
 
 QTEST_MAIN(TestWindowHelpers)
-#include "tst_windowhelpers.moc"
+#include "test_windowhelpers.moc"

@@ -159,4 +159,4 @@ private slots:
 };
 
 QTEST_GUILESS_MAIN(TestSettingsFile)
-#include "tst_settingsfile.moc"
+#include "test_settingsfile.moc"

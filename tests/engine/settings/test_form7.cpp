@@ -180,4 +180,4 @@ private slots:
 };
 
 QTEST_MAIN(TestForm7)
-#include "tst_form7.moc"
+#include "test_form7.moc"

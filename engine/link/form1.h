@@ -1,0 +1,32 @@
+#pragma once
+
+#include "engine/link/modemlink.h"
+
+#include <QWidget>
+
+namespace tellaran {
+
+class Engine;
+
+// The modem window ("Tellaran transmission engine"). It is never shown: it carries the
+// serial port, the engine's own client socket and the status window's "Status" menu.
+// Loading it (constructing it) runs the engine start-up.
+class Form1 : public QWidget
+{
+    Q_OBJECT
+public:
+    Form1(Engine& engine, SerialEnvironment environment, QWidget* parent = nullptr);
+    ~Form1() override;
+
+    ModemLink& link() { return link_; }
+    SerialPort& MSComm1() { return link_.MSComm1; }
+    bool Connected() const { return link_.Connected; }
+
+    // The status window's "Status" menu.
+    void popupStatusMenu(const QPoint& globalPosition);
+
+private:
+    ModemLink link_;
+};
+
+} // namespace tellaran

@@ -1,0 +1,323 @@
+#include "engine/link/modemlink.h"
+
+#include "engine/channels/form2.h"
+#include "engine/engine.h"
+#include "engine/link/frames.h"
+#include "engine/settings/settingsfile.h"
+#include "platform/datafile.h"
+
+#include <QCoreApplication>
+#include <QEventLoop>
+#include <QPointer>
+
+namespace tellaran {
+
+namespace {
+
+constexpr int DefaultReconnectDelay = 500;
+
+const QString NoCarrierText = QStringLiteral(
+    "There is no carrier.  Please make sure that all your phone cables are properly connected");
+const QString BusyText = QStringLiteral("The number is busy.  Please try again later.");
+const QString NoDialToneText =
+    QStringLiteral("There is no dialtone.  Please check your modem connections.");
+const QString NoAnswerText =
+    QStringLiteral("There was no answer from the remote modem / Tellaran is not running at the "
+                   "other end. Please try again later.");
+
+int numericSetting(const QByteArray& text)
+{
+    return int(datafile::numericValue(text));
+}
+
+} // namespace
+
+ModemLink::ModemLink(Engine& engine, SerialEnvironment environment, QObject* parent)
+    : QObject(parent), MSComm1(std::move(environment)), engine_(engine),
+      UseString([this](QByteArray line) { lines_.push_back(std::move(line)); }),
+      relayCap_(frames::DefaultBufferCap)
+{
+    connect(&MSComm1, &SerialPort::OnComm, this, &ModemLink::OnComm);
+    connect(&Winsock1, &Socket::ConnectEvent, this, &ModemLink::onWinsockConnected);
+    connect(&Winsock1, &Socket::CloseEvent, this, &ModemLink::onWinsockDown);
+    connect(&Winsock1, &Socket::ErrorEvent, this, &ModemLink::onWinsockDown);
+    // Nothing ever arrives for the engine's own client; drop whatever does.
+    connect(&Winsock1, &Socket::DataArrivalEvent, this, [this] { Winsock1.GetData(); });
+    reconnectTimer_.setSingleShot(true);
+    reconnectTimer_.setInterval(DefaultReconnectDelay);
+    connect(&reconnectTimer_, &QTimer::timeout, this, &ModemLink::connectWinsock);
+}
+
+ModemLink::~ModemLink()
+{
+    shutDown();
+}
+
+void ModemLink::Load()
+{
+    if (Winsock1.State() != Socket::Connected && Winsock1.State() != Socket::Connecting)
+        connectWinsock();
+    Connected = false;
+    const SettingsRecord settings = SettingsFile(engine_.programDir()).LoadSettings();
+    configurePort(settings);
+    sendInitialisationCommands(settings);
+}
+
+void ModemLink::configurePort(const SettingsRecord& settings)
+{
+    MSComm1.setCommPort(numericSetting(settings.portNumber));
+    MSComm1.setDTREnable(true);
+    MSComm1.setHandshaking(2);
+    MSComm1.setInBufferSize(numericSetting(settings.inBufferSize));
+    MSComm1.setInputLen(0);
+    MSComm1.setInputMode(1);
+    MSComm1.setNullDiscard(false);
+    MSComm1.setOutBufferSize(numericSetting(settings.outBufferSize));
+    MSComm1.setParityReplace(settings.parityReplace);
+    MSComm1.setRThreshold(1);
+    MSComm1.setRTSEnable(true);
+    MSComm1.setSettings(QString::fromLatin1(settings.portSettings));
+    MSComm1.setSThreshold(1);
+}
+
+void ModemLink::sendInitialisationCommands(const SettingsRecord& settings)
+{
+    sendCommand("ATX4");
+    if (settings.useCompression)
+        sendCommand("AT%C3");
+    sendCommand("AT+MS=56,1");
+    QByteArray volume = QByteArray::number(settings.speakerVolume);
+    if (settings.speakerVolume >= 0)
+        volume.prepend(' ');
+    sendCommand("ATL" + volume);
+    if (settings.speakerUntilConnect)
+        sendCommand("ATM1");
+    if (settings.speakerAlwaysOn)
+        sendCommand("ATM2");
+    if (settings.pulseDial)
+        sendCommand("ATP");
+    else if (settings.toneDial)
+        sendCommand("ATT");
+}
+
+// Each command opens the port, writes and closes it again; the port lets the bytes drain
+// before it closes, so none is lost. A port that cannot be opened loses the command: the
+// answer and dial windows report that port when they open it.
+void ModemLink::sendCommand(const QByteArray& command)
+{
+    MSComm1.setPortOpen(true);
+    MSComm1.Output(command + "\r\n");
+    MSComm1.setPortOpen(false);
+}
+
+void ModemLink::OnComm()
+{
+    switch (MSComm1.CommEvent()) {
+    case SerialPort::comEventRxOver:
+        engine_.messageBoxes().show(QStringLiteral("Some Data was lost during transfer."),
+                                    QString(), BoxIcon::None, BoxButtons::Ok);
+        break;
+    case SerialPort::comEventRxParity:
+        engine_.messageBoxes().show(QStringLiteral("Parity Error !"), QString(), BoxIcon::None,
+                                    BoxButtons::Ok);
+        break;
+    case SerialPort::comEvCD:
+        if (MSComm1.CDHolding())
+            carrierUp();
+        else
+            carrierLost();
+        break;
+    case SerialPort::comEvReceive:
+        receive();
+        break;
+    case SerialPort::comEvSend: {
+        QPointer<ModemLink> alive(this);
+        while (alive && !shutDown_ && MSComm1.PortOpen() && MSComm1.OutBufferCount() > 0)
+            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+        break;
+    }
+    default:
+        break;
+    }
+}
+
+void ModemLink::receive()
+{
+    Q_EMIT receiveStarted();
+    const QByteArray block = MSComm1.Input();
+    engine_.counters().bytesreceived += block.size();
+    engine_.statusWindow().totaldata += block.size();
+    UseString.SplitModemInput(block, Connected);
+    handleQueuedLines();
+    Q_EMIT receiveFinished();
+}
+
+// Lines are handled in the order they came; a line handled inside a box that an earlier
+// line opened would overtake it, so a nested call leaves the queue to the outer one.
+void ModemLink::handleQueuedLines()
+{
+    if (handlingLines_)
+        return;
+    handlingLines_ = true;
+    QPointer<ModemLink> alive(this);
+    while (alive && !shutDown_ && !lines_.empty()) {
+        QByteArray line = std::move(lines_.front());
+        lines_.pop_front();
+        HandleModemLine(line);
+    }
+    if (alive)
+        handlingLines_ = false;
+}
+
+void ModemLink::HandleModemLine(QByteArray& line)
+{
+    const qsizetype modemAt = line.indexOf(frames::ModemTag);
+    if (modemAt > 0)
+        line.remove(0, modemAt);
+    if (line == frames::ModemTag)
+        return;
+    if (line.startsWith(frames::ModemTag)) {
+        sendRelayFrame(line);
+        // A payload is the other program's data, never a modem result: "RING" inside it
+        // must not make the modem answer, nor "NO CARRIER" show a failure.
+        return;
+    }
+
+    if (line.contains("CONNECT")) {
+        Connected = true;
+        recordConnectionStart();
+        line.clear();
+        engine_.statusWindow().show();
+        if (engine_.isDialingWindowVisible()) {
+            engine_.statusWindow().Timer1.start();
+            engine_.hideDialingWindow();
+        }
+        if (engine_.isAnswerWindowVisible())
+            engine_.closeAnswerWindowOnConnect(false);
+    }
+    if (line.contains("OK"))
+        line.clear();
+    if (line.contains("RING")) {
+        if (engine_.isAnswerWindowVisible())
+            engine_.showAnswerWindowRinging();
+        MSComm1.Output("ATA");
+        line.clear();
+    }
+    if (line.contains("NO CARRIER")) {
+        engine_.messageBoxes().show(NoCarrierText, QString(), BoxIcon::None, BoxButtons::Ok);
+        if (engine_.isDialingWindowVisible())
+            engine_.returnToDialer();
+    }
+    if (line.contains("ERROR"))
+        line.clear();
+    const struct
+    {
+        const char* word;
+        const QString& text;
+    } failures[] = {
+        {"BUSY", BusyText}, {"NO DIAL TONE", NoDialToneText}, {"NO ANSWER", NoAnswerText}};
+    for (const auto& failure : failures) {
+        if (!line.contains(failure.word))
+            continue;
+        engine_.messageBoxes().show(failure.text, QString(), BoxIcon::None, BoxButtons::Ok);
+        line.clear();
+        if (engine_.isDialingWindowVisible())
+            engine_.returnToDialer();
+    }
+}
+
+void ModemLink::recordConnectionStart()
+{
+    Form2& status = engine_.statusWindow();
+    status.t1 = QDateTime::currentDateTime();
+    status.ShowConnectedAt();
+}
+
+void ModemLink::carrierUp()
+{
+    const bool answering = engine_.isAnswerWindowVisible();
+    Connected = true;
+    // When carrier detect comes before the "CONNECT" line, that line is never cut as a line
+    // (connected mode cuts only link frames), so the clock starts here.
+    if (!engine_.statusWindow().t1.isValid())
+        recordConnectionStart();
+    engine_.statusWindow().show();
+    if (engine_.isDialingWindowVisible()) {
+        engine_.statusWindow().Timer1.start();
+        engine_.hideDialingWindow();
+    }
+    if (answering)
+        engine_.closeAnswerWindowOnConnect(true);
+}
+
+void ModemLink::carrierLost()
+{
+    if (carrierLostHandled_)
+        return;
+    carrierLostHandled_ = true;
+    Connected = false;
+    engine_.statusWindow().hide();
+    QPointer<ModemLink> alive(this);
+    engine_.messageBoxes().show(QStringLiteral("Remote computer disconnected"), QString(),
+                                BoxIcon::None, BoxButtons::Ok);
+    if (!alive)
+        return;
+    // Each step goes on whatever became of the one before.
+    engine_.statusWindow().channelTable().Delete();
+    SettingsFile(engine_.programDir()).StoreConnectionTime(engine_.dialerTimeText().toLatin1());
+    engine_.endProgram();
+}
+
+void ModemLink::sendRelayFrame(const QByteArray& modemLine)
+{
+    const QByteArray frame = frames::relayFrame(modemLine);
+    if (Winsock1.State() == Socket::Connected && pendingRelay_.isEmpty()) {
+        Winsock1.SendData(frame);
+        return;
+    }
+    // Until Winsock1 is up the frames wait, within the cap; past it the new frame is lost
+    // rather than the memory.
+    if (pendingRelay_.size() + frame.size() <= relayCap_)
+        pendingRelay_ += frame;
+    if (Winsock1.State() == Socket::Closed && !reconnectTimer_.isActive())
+        connectWinsock();
+}
+
+void ModemLink::connectWinsock()
+{
+    if (shutDown_)
+        return;
+    if (Winsock1.State() != Socket::Closed)
+        Winsock1.Close();
+    Winsock1.Connect(QStringLiteral("127.0.0.1"), engine_.channelPort());
+}
+
+void ModemLink::onWinsockConnected()
+{
+    if (pendingRelay_.isEmpty())
+        return;
+    QByteArray waiting;
+    waiting.swap(pendingRelay_);
+    Winsock1.SendData(waiting);
+}
+
+// The channel server closed the connection, or it could not be made: try again shortly.
+void ModemLink::onWinsockDown()
+{
+    if (shutDown_)
+        return;
+    Winsock1.Close();
+    reconnectTimer_.start();
+}
+
+void ModemLink::shutDown()
+{
+    if (shutDown_)
+        return;
+    shutDown_ = true;
+    reconnectTimer_.stop();
+    MSComm1.setPortOpen(false);
+    Winsock1.Close();
+}
+
+} // namespace tellaran

@@ -1,0 +1,105 @@
+#pragma once
+
+#include "engine/engine.h"
+#include "platform/serialport.h"
+
+#include <QObject>
+#include <QPointer>
+#include <QWidget>
+#include <functional>
+#include <memory>
+
+namespace tellaran {
+
+class Form1;
+class Form2;
+class Form7;
+
+// One engine: every window and all state of one running Tellaran. Windows are loaded the
+// first time anything reaches them; the isXLoaded() queries never load. Nothing is global,
+// so a process can hold two engines (each with its own program folder, channel port and
+// virtual modem), as the tests do.
+class TellaranEngine : public QObject, public Engine
+{
+    Q_OBJECT
+public:
+    struct Options
+    {
+        // The folder whose data/ holds the data files (production: the program's folder).
+        QString programDir;
+        // The channel server's port (production: 6789).
+        quint16 channelPort = 6789;
+        // Where the serial port finds its devices and the virtual modem its exchange;
+        // an empty portMapFile means programDir/data/ports.dat.
+        SerialEnvironment serial;
+        // Message boxes; null means real modal boxes.
+        std::shared_ptr<MessageBoxService> messageBoxes;
+        // Runs when the program ends; null means quitting the application's event loop.
+        std::function<void()> onEnd;
+    };
+
+    explicit TellaranEngine(Options options, QObject* parent = nullptr);
+    ~TellaranEngine() override;
+
+    // Engine
+    QString programDir() const override { return options_.programDir; }
+    quint16 channelPort() const override { return options_.channelPort; }
+    MessageBoxService& messageBoxes() override { return *options_.messageBoxes; }
+    void endProgram() override;
+    bool modemConnected() const override;
+    bool isModemWindowLoaded() const override { return form1_ != nullptr; }
+    SerialPort& modemPort() override;
+    TrafficCounters& counters() override { return counters_; }
+    void showUserMessage(const QByteArray& text) override;
+    Form2& statusWindow() override;
+    bool isStatusWindowLoaded() const override { return form2_ != nullptr; }
+    bool isAnswerWindowVisible() const override;
+    void showAnswerWindowRinging() override;
+    void closeAnswerWindowOnConnect(bool logConnected) override;
+    bool isDialingWindowVisible() const override;
+    void hideDialingWindow() override;
+    void returnToDialer() override;
+    QString dialerTimeText() override;
+    void setModemConnected(bool connected) override;
+    void setDialerTimeText(const QString& text) override;
+    void showModeWindow() override;
+    void hideModeWindow() override;
+    void showSettingsDialog() override;
+    bool installation() const override { return installation_; }
+    void setInstallation() override { installation_ = true; }
+    void disconnectCall() override;
+    void popupStatusMenu(const QPoint& globalPosition) override;
+    void toggleProgramsMenu() override;
+    void showSendMessageWindow() override;
+    void showAboutBox() override;
+    void toggleInfoBox() override;
+
+    // The modem window; reaching it loads the status window first, then runs the start-up.
+    Form1& form1();
+    // The settings dialog, loaded on first use and forgotten when it unloads itself.
+    Form7& form7();
+    bool isForm7Loaded() const { return form7_ != nullptr; }
+
+    // Whether the program has ended.
+    bool hasEnded() const { return ended_; }
+    // The user messages received, for windows that are not built yet.
+    const QByteArrayList& receivedMessages() const { return receivedMessages_; }
+
+Q_SIGNALS:
+    // A user message arrived from the other computer.
+    void userMessageReceived(const QByteArray& text);
+
+private:
+    Options options_;
+    TrafficCounters counters_;
+    std::unique_ptr<Form2> form2_;
+    std::unique_ptr<Form1> form1_;
+    QPointer<QWidget> form7_;
+    QString dialerTime_;
+    bool dialerTimeLoaded_ = false;
+    QByteArrayList receivedMessages_;
+    bool ended_ = false;
+    bool installation_ = false;
+};
+
+} // namespace tellaran
