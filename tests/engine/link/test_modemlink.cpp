@@ -1,0 +1,408 @@
+// The modem window's start-up and receive path, with a scripted modem behind the port and a
+// real channel server in front of Winsock1.
+
+#include "engine/channels/form2.h"
+#include "engine/link/frames.h"
+#include "engine/link/modemlink.h"
+#include "engine/settings/settingsfile.h"
+#include "platform/portmap.h"
+#include "tests/support/fakeengine.h"
+
+#include <QFile>
+#include <QTcpSocket>
+#include <QTest>
+
+using namespace tellaran;
+using namespace tellaran::testing;
+
+namespace {
+
+// The modem as the port sees it: records every write with the open it belongs to, and lets
+// the test deliver bytes and carrier changes.
+class ScriptedModem : public SerialBackend
+{
+public:
+    bool open(const SerialLineSettings& settings, QString*) override
+    {
+        lastSettings = settings;
+        ++opens;
+        return isOpen_ = true;
+    }
+    void close() override { isOpen_ = false; }
+    bool isOpen() const override { return isOpen_; }
+    void write(const QByteArray& bytes) override { writes.append(bytes); }
+    QByteArray readAll() override { return std::exchange(incoming_, QByteArray()); }
+    qint64 bytesAvailable() const override { return incoming_.size(); }
+    qint64 outputPending() const override { return 0; }
+    bool carrierDetect() const override { return carrier_; }
+    void setDtr(bool) override {}
+    void setRts(bool) override {}
+
+    void receive(const QByteArray& bytes)
+    {
+        incoming_ += bytes;
+        Q_EMIT readyRead();
+    }
+    void setCarrier(bool on)
+    {
+        carrier_ = on;
+        Q_EMIT carrierChanged(on);
+    }
+    void raiseLineError(int code) { Q_EMIT lineError(code); }
+
+    QByteArrayList writes;
+    SerialLineSettings lastSettings;
+    int opens = 0;
+
+private:
+    bool isOpen_ = false;
+    bool carrier_ = false;
+    QByteArray incoming_;
+};
+
+// A local program registered on the engine's channel server.
+class Program
+{
+public:
+    Program(quint16 port, const QByteArray& dataId)
+    {
+        QObject::connect(&socket, &QTcpSocket::readyRead, [this] { received += socket.readAll(); });
+        socket.connectToHost(QHostAddress::LocalHost, port);
+        if (socket.waitForConnected(5000))
+            socket.write(frames::registration(dataId));
+    }
+    QTcpSocket socket;
+    QByteArray received;
+};
+
+struct Bench
+{
+    explicit Bench(const SettingsRecord& settings = DeliveredSettings())
+    {
+        engine.statusWindowFactory = [](Engine& e) { return std::make_shared<Form2>(e); };
+        SettingsFile(engine.programDir()).SaveSettings(settings);
+        SerialEnvironment environment;
+        environment.portMapFile = engine.dataPath(QStringLiteral("ports.dat"));
+        environment.backendFactory = [this](const portmap::PortTarget&,
+                                            const VirtualModemOptions&) {
+            auto backend = std::make_unique<ScriptedModem>();
+            modem = backend.get();
+            return backend;
+        };
+        link = std::make_unique<ModemLink>(engine, environment);
+        link->setReconnectDelay(20);
+    }
+    // The start-up, then the port opened as the answer or dial command opens it.
+    void loadAndOpen()
+    {
+        engine.statusWindow();
+        link->Load();
+        link->MSComm1.setPortOpen(true);
+        modem->writes.clear();
+    }
+    bool winsockUp()
+    {
+        return QTest::qWaitFor([this] { return link->Winsock1.State() == Socket::Connected; },
+                               5000);
+    }
+
+    FakeEngine engine;
+    ScriptedModem* modem = nullptr;
+    std::unique_ptr<ModemLink> link;
+};
+
+QByteArrayList commandsAsSent(const QByteArrayList& commands)
+{
+    QByteArrayList result;
+    for (const QByteArray& command : commands)
+        result.append(command + "\r\n");
+    return result;
+}
+
+} // namespace
+
+class TestModemLink : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void startUpConfiguresThePortAndSendsTheCommands_data();
+    void startUpConfiguresThePortAndSendsTheCommands();
+    void startUpDoesNotConnectWinsockTwice();
+    void commandModeLines();
+    void resultWordsShowTheirMessages_data();
+    void resultWordsShowTheirMessages();
+    void connectPutsTheEngineOnline();
+    void carrierBeforeConnectStartsTheClock();
+    void linkFramesAreRelayed();
+    void payloadsAreNeverTakenForResults();
+    void relayFramesWaitForWinsock();
+    void lineErrorsAreReported();
+    void carrierLossStoresTheTimeAndEnds();
+    void carrierLossWithoutTableFile();
+};
+
+void TestModemLink::startUpConfiguresThePortAndSendsTheCommands_data()
+{
+    QTest::addColumn<int>("volume");
+    QTest::addColumn<bool>("compression");
+    QTest::addColumn<bool>("untilConnect");
+    QTest::addColumn<bool>("alwaysOn");
+    QTest::addColumn<bool>("pulse");
+    QTest::addColumn<bool>("tone");
+    QTest::addColumn<QByteArrayList>("expected");
+
+    QTest::newRow("plain tone") << 2 << false << false << false << false << true
+                                << QByteArrayList{"ATX4", "AT+MS=56,1", "ATL 2", "ATT"};
+    QTest::newRow("volume off, no dial method") << 0 << false << false << false << false << false
+                                                << QByteArrayList{"ATX4", "AT+MS=56,1", "ATL 0"};
+    QTest::newRow("everything ticked")
+        << 3 << true << true << true << true << false
+        << QByteArrayList{"ATX4", "AT%C3", "AT+MS=56,1", "ATL 3", "ATM1", "ATM2", "ATP"};
+}
+
+void TestModemLink::startUpConfiguresThePortAndSendsTheCommands()
+{
+    SettingsRecord settings = DeliveredSettings();
+    QFETCH(int, volume);
+    settings.speakerVolume = volume;
+    QFETCH(bool, compression);
+    settings.useCompression = compression;
+    QFETCH(bool, untilConnect);
+    settings.speakerUntilConnect = untilConnect;
+    QFETCH(bool, alwaysOn);
+    settings.speakerAlwaysOn = alwaysOn;
+    QFETCH(bool, pulse);
+    settings.pulseDial = pulse;
+    QFETCH(bool, tone);
+    settings.toneDial = tone;
+    settings.portNumber = "4";
+    settings.outBufferSize = "512";
+    settings.portSettings = "19200,e,7,2";
+    Bench bench(settings);
+
+    bench.engine.statusWindow();
+    bench.link->Load();
+    QFETCH(QByteArrayList, expected);
+    // One open and one write per command, and the port closed again after them.
+    QCOMPARE(bench.modem->writes, commandsAsSent(expected));
+    QCOMPARE(bench.modem->opens, expected.size());
+    QVERIFY(!bench.link->MSComm1.PortOpen());
+    QVERIFY(!bench.link->Connected);
+    QCOMPARE(bench.link->MSComm1.CommPort(), 4);
+    QCOMPARE(bench.link->MSComm1.OutBufferSize(), 512);
+    QCOMPARE(bench.link->MSComm1.Handshaking(), 2);
+    QCOMPARE(bench.modem->lastSettings.settings, QStringLiteral("19200,e,7,2"));
+    QVERIFY(bench.modem->lastSettings.dtrEnable);
+    QVERIFY(bench.modem->lastSettings.rtsEnable);
+}
+
+void TestModemLink::startUpDoesNotConnectWinsockTwice()
+{
+    Bench bench;
+    bench.engine.statusWindow();
+    bench.link->Load();
+    QVERIFY(bench.winsockUp());
+    bench.link->Load();
+    QTest::qWait(50);
+    QCOMPARE(bench.link->Winsock1.State(), int(Socket::Connected));
+    QCOMPARE(bench.engine.statusWindow().channelServer().Listener().UBound(), 1);
+}
+
+void TestModemLink::commandModeLines()
+{
+    Bench bench;
+    bench.loadAndOpen();
+    // The echo, the empty line before "OK" and the line feed in front of it go quietly.
+    bench.modem->receive("ATE1S0=1\r\r\nOK\r\n");
+    QVERIFY(bench.modem->writes.isEmpty());
+    QVERIFY(bench.engine.boxes.boxes().isEmpty());
+
+    // "RING" answers with "ATA" and no line end, visible answer window or not.
+    bench.engine.answerWindowVisible = true;
+    bench.modem->receive("\r\nRING\r\n");
+    QCOMPARE(bench.modem->writes, QByteArrayList{"ATA"});
+    QCOMPARE(bench.engine.answerWindowRings, 1);
+    bench.engine.answerWindowVisible = false;
+    bench.modem->receive("\r\nRING\r\n");
+    QCOMPARE(bench.modem->writes, (QByteArrayList{"ATA", "ATA"}));
+    QCOMPARE(bench.engine.answerWindowRings, 1);
+
+    // "<modem>" alone is neither relayed nor taken for anything.
+    bench.modem->receive("<modem>\r\nERROR\r\n");
+    QVERIFY(bench.engine.boxes.boxes().isEmpty());
+    QCOMPARE(bench.link->pendingRelayBytes(), 0);
+    QVERIFY(!bench.link->Connected);
+}
+
+void TestModemLink::resultWordsShowTheirMessages_data()
+{
+    QTest::addColumn<QByteArray>("word");
+    QTest::addColumn<QString>("text");
+    QTest::newRow("no carrier") << QByteArray("NO CARRIER")
+                                << QStringLiteral("There is no carrier.  Please make sure that all "
+                                                  "your phone cables are properly connected");
+    QTest::newRow("busy") << QByteArray("BUSY")
+                          << QStringLiteral("The number is busy.  Please try again later.");
+    QTest::newRow("no dial tone")
+        << QByteArray("NO DIAL TONE")
+        << QStringLiteral("There is no dialtone.  Please check your modem connections.");
+    QTest::newRow("no answer")
+        << QByteArray("NO ANSWER")
+        << QStringLiteral("There was no answer from the remote modem / Tellaran is not running at "
+                          "the other end. Please try again later.");
+}
+
+void TestModemLink::resultWordsShowTheirMessages()
+{
+    QFETCH(QByteArray, word);
+    QFETCH(QString, text);
+    Bench bench;
+    bench.loadAndOpen();
+    bench.engine.dialingWindowVisible = true;
+    bench.modem->receive("\r\n" + word + "\r\n");
+    QCOMPARE(bench.engine.boxes.texts(), QStringList{text});
+    QCOMPARE(bench.engine.boxes.boxes().first().buttons, BoxButtons::Ok);
+    QCOMPARE(bench.engine.returnsToDialer, 1);
+    QVERIFY(!bench.engine.dialingWindowVisible);
+
+    // Without the dialing window the message still shows, and nothing else moves.
+    bench.modem->receive(word + "\r");
+    QCOMPARE(bench.engine.boxes.boxes().size(), 2);
+    QCOMPARE(bench.engine.returnsToDialer, 1);
+}
+
+void TestModemLink::connectPutsTheEngineOnline()
+{
+    Bench bench;
+    bench.loadAndOpen();
+    Form2& status = bench.engine.statusWindow();
+    status.Timer1.stop();
+    bench.engine.dialingWindowVisible = true;
+    bench.engine.answerWindowVisible = true;
+    bench.modem->receive("ATD0815\r\r\nCONNECT 56000\r\n");
+    QVERIFY(bench.link->Connected);
+    QVERIFY(status.t1.isValid());
+    QVERIFY(status.isVisible());
+    QVERIFY(status.Timer1.isActive());
+    QVERIFY(!bench.engine.dialingWindowVisible);
+    QVERIFY(!bench.engine.answerWindowVisible);
+    QVERIFY(!bench.engine.answerWindowLoggedConnected);
+    QVERIFY(bench.engine.boxes.boxes().isEmpty());
+}
+
+void TestModemLink::carrierBeforeConnectStartsTheClock()
+{
+    Bench bench;
+    bench.loadAndOpen();
+    bench.engine.answerWindowVisible = true;
+    bench.modem->setCarrier(true);
+    QVERIFY(bench.link->Connected);
+    QVERIFY(bench.engine.statusWindow().t1.isValid());
+    QVERIFY(bench.engine.statusWindow().isVisible());
+    QVERIFY(!bench.engine.answerWindowVisible);
+    QVERIFY(bench.engine.answerWindowLoggedConnected);
+    // The "CONNECT" that follows in connected mode is never cut as a line.
+    bench.modem->receive("\r\nCONNECT 56000\r\n");
+    QVERIFY(bench.engine.boxes.boxes().isEmpty());
+}
+
+void TestModemLink::linkFramesAreRelayed()
+{
+    Bench bench;
+    bench.loadAndOpen();
+    Program chat(bench.engine.channelPort(), "CHAT0001");
+    QVERIFY(bench.winsockUp());
+    QTRY_COMPARE(bench.engine.statusWindow().channelTable().records().size(), 1);
+    bench.modem->setCarrier(true);
+
+    // Noise in front of the frame (a late "ATA" from the other side) is cut away, and a CR
+    // inside the payload passes.
+    bench.modem->receive("ATA<modem><CHAT0001>hel\rlo<CHAT0001><xodem>\r");
+    QTRY_COMPARE(chat.received, QByteArray("hel\rlo"));
+    // A frame cut across reads.
+    bench.modem->receive("<modem><CHAT0001>wor");
+    bench.modem->receive("ld<CHAT0001><xodem>\r");
+    QTRY_COMPARE(chat.received, QByteArray("hel\rloworld"));
+    QCOMPARE(bench.engine.counters().bytesreceived, qint64(84));
+}
+
+void TestModemLink::payloadsAreNeverTakenForResults()
+{
+    Bench bench;
+    bench.loadAndOpen();
+    Program chat(bench.engine.channelPort(), "CHAT0001");
+    QVERIFY(bench.winsockUp());
+    QTRY_COMPARE(bench.engine.statusWindow().channelTable().records().size(), 1);
+    bench.modem->setCarrier(true);
+    bench.modem->receive("<modem><CHAT0001>RING BUSY NO CARRIER OK<CHAT0001><xodem>\r");
+    QTRY_COMPARE(chat.received, QByteArray("RING BUSY NO CARRIER OK"));
+    QVERIFY(bench.modem->writes.isEmpty());
+    QVERIFY(bench.engine.boxes.boxes().isEmpty());
+}
+
+void TestModemLink::relayFramesWaitForWinsock()
+{
+    // The channel server is down: Winsock1's first attempt fails.
+    Bench bench;
+    Form2& status = bench.engine.statusWindow();
+    status.channelServer().shutDown();
+    status.Timerunk().setInterval(50);
+    bench.link->Load();
+    bench.link->MSComm1.setPortOpen(true);
+    bench.modem->setCarrier(true);
+    bench.modem->receive("<modem><CHAT0001>early<CHAT0001><xodem>\r");
+    QVERIFY(bench.link->pendingRelayBytes() > 0);
+
+    // The server comes back; Winsock1 tries again and the frame goes out.
+    QVERIFY(status.channelServer().start());
+    Program chat(bench.engine.channelPort(), "CHAT0001");
+    QTRY_COMPARE_WITH_TIMEOUT(chat.received, QByteArray("early"), 10000);
+    QCOMPARE(bench.link->pendingRelayBytes(), 0);
+}
+
+void TestModemLink::lineErrorsAreReported()
+{
+    Bench bench;
+    bench.loadAndOpen();
+    bench.modem->raiseLineError(SerialPort::comEventRxOver);
+    bench.modem->raiseLineError(SerialPort::comEventRxParity);
+    bench.modem->raiseLineError(SerialPort::comEventRxBufferFull);
+    QCOMPARE(bench.engine.boxes.texts(),
+             (QStringList{QStringLiteral("Some Data was lost during transfer."),
+                          QStringLiteral("Parity Error !")}));
+}
+
+void TestModemLink::carrierLossStoresTheTimeAndEnds()
+{
+    Bench bench;
+    bench.loadAndOpen();
+    const QString requests = bench.engine.dataPath(QStringLiteral("requests.dat"));
+    QVERIFY(QFile::exists(requests));
+    bench.modem->setCarrier(true);
+    bench.engine.dialerTime = QStringLiteral("00:12:34");
+
+    bench.modem->setCarrier(false);
+    QVERIFY(!bench.link->Connected);
+    QVERIFY(!bench.engine.statusWindow().isVisible());
+    QCOMPARE(bench.engine.boxes.texts(),
+             QStringList{QStringLiteral("Remote computer disconnected")});
+    QVERIFY(!QFile::exists(requests));
+    QCOMPARE(SettingsFile(bench.engine.programDir()).ReadStoredTime(), QByteArray("00:12:34"));
+    QCOMPARE(SettingsFile(bench.engine.programDir()).LoadSettings(), DeliveredSettings());
+    QCOMPARE(bench.engine.endProgramCalls, 1);
+}
+
+void TestModemLink::carrierLossWithoutTableFile()
+{
+    Bench bench;
+    bench.loadAndOpen();
+    QFile::remove(bench.engine.dataPath(QStringLiteral("requests.dat")));
+    bench.modem->setCarrier(true);
+    bench.engine.dialerTime = QStringLiteral("01:00:00");
+    bench.modem->setCarrier(false);
+    QCOMPARE(SettingsFile(bench.engine.programDir()).ReadStoredTime(), QByteArray("01:00:00"));
+    QCOMPARE(bench.engine.endProgramCalls, 1);
+}
+
+QTEST_MAIN(TestModemLink)
+#include "test_modemlink.moc"
