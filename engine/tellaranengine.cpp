@@ -1,5 +1,6 @@
 #include "engine/tellaranengine.h"
 
+#include "engine/calls/callcontrol.h"
 #include "engine/channels/form2.h"
 #include "engine/link/form1.h"
 #include "engine/qtmessageboxes.h"
@@ -18,11 +19,18 @@ TellaranEngine::TellaranEngine(Options options, QObject* parent)
         options_.messageBoxes = std::make_shared<QtMessageBoxes>();
     if (options_.serial.portMapFile.isEmpty())
         options_.serial.portMapFile = dataPath(QStringLiteral("ports.dat"));
+    calls_ = std::make_unique<CallControl>(*this);
+}
+
+void TellaranEngine::start()
+{
+    calls_->startAtModeWindow();
 }
 
 TellaranEngine::~TellaranEngine()
 {
     // The modem window talks to the status window while it closes; it goes first.
+    calls_.reset();
     form1_.reset();
     delete form7_.data();
     form2_.reset();
@@ -36,6 +44,7 @@ void TellaranEngine::endProgram()
     // Close the port and every socket normally, so the other side and the local programs
     // see their connections end, then leave the event loop. The windows go without their
     // own closing steps.
+    calls_->shutDown();
     if (form1_) {
         form1_->link().shutDown();
         form1_->hide();
@@ -91,34 +100,37 @@ void TellaranEngine::showUserMessage(const QByteArray& text)
     Q_EMIT userMessageReceived(text);
 }
 
-// The call windows arrive with the call-control part; until then none is visible and the
-// time field is the stored time the dialer would show.
 bool TellaranEngine::isAnswerWindowVisible() const
 {
-    return false;
+    return calls_->isAnswerWindowVisible();
 }
-void TellaranEngine::showAnswerWindowRinging() {}
-void TellaranEngine::closeAnswerWindowOnConnect(bool) {}
+void TellaranEngine::showAnswerWindowRinging()
+{
+    calls_->showAnswerWindowRinging();
+}
+void TellaranEngine::closeAnswerWindowOnConnect(bool logConnected)
+{
+    calls_->closeAnswerWindowOnConnect(logConnected);
+}
 bool TellaranEngine::isDialingWindowVisible() const
 {
-    return false;
+    return calls_->isDialingWindowVisible();
 }
-void TellaranEngine::hideDialingWindow() {}
-void TellaranEngine::returnToDialer() {}
-
+void TellaranEngine::hideDialingWindow()
+{
+    calls_->hideDialingWindow();
+}
+void TellaranEngine::returnToDialer()
+{
+    calls_->returnToDialer();
+}
 QString TellaranEngine::dialerTimeText()
 {
-    if (!dialerTimeLoaded_) {
-        dialerTime_ = QString::fromLatin1(SettingsFile(programDir()).ReadStoredTime());
-        dialerTimeLoaded_ = true;
-    }
-    return dialerTime_;
+    return calls_->dialerTimeText();
 }
-
 void TellaranEngine::setDialerTimeText(const QString& text)
 {
-    dialerTime_ = text;
-    dialerTimeLoaded_ = true;
+    calls_->setDialerTimeText(text);
 }
 
 void TellaranEngine::setModemConnected(bool connected)
@@ -127,8 +139,14 @@ void TellaranEngine::setModemConnected(bool connected)
         form1_->link().Connected = connected;
 }
 
-void TellaranEngine::showModeWindow() {}
-void TellaranEngine::hideModeWindow() {}
+void TellaranEngine::showModeWindow()
+{
+    calls_->showModeWindow();
+}
+void TellaranEngine::hideModeWindow()
+{
+    calls_->hideModeWindow();
+}
 
 void TellaranEngine::showSettingsDialog()
 {
@@ -138,7 +156,10 @@ void TellaranEngine::showSettingsDialog()
     dialog.activateWindow();
 }
 
-void TellaranEngine::disconnectCall() {}
+void TellaranEngine::disconnectCall()
+{
+    calls_->DisconnectCall();
+}
 
 void TellaranEngine::popupStatusMenu(const QPoint& globalPosition)
 {

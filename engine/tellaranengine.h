@@ -11,6 +11,7 @@
 
 namespace tellaran {
 
+class CallControl;
 class Form1;
 class Form2;
 class Form7;
@@ -80,6 +81,11 @@ public:
     Form7& form7();
     bool isForm7Loaded() const { return form7_ != nullptr; }
 
+    // The call windows: mode, answer, dialer, add-entry and dialing windows.
+    CallControl& calls() { return *calls_; }
+    // The first window of a run: the mode window (the splash screen will come in front).
+    void start();
+
     // Whether the program has ended.
     bool hasEnded() const { return ended_; }
     // The user messages received, for windows that are not built yet.
@@ -93,10 +99,9 @@ private:
     Options options_;
     TrafficCounters counters_;
     std::unique_ptr<Form2> form2_;
+    std::unique_ptr<CallControl> calls_;
     std::unique_ptr<Form1> form1_;
     QPointer<QWidget> form7_;
-    QString dialerTime_;
-    bool dialerTimeLoaded_ = false;
     QByteArrayList receivedMessages_;
     bool ended_ = false;
     bool installation_ = false;

@@ -3,12 +3,20 @@
 #include "engine/channels/channelserver.h"
 #include "engine/channels/channeltable.h"
 #include "engine/channels/framedispatcher.h"
+#include "engine/channels/statusdisplay.h"
 #include "engine/channels/transmitdrain.h"
 #include "engine/channels/transmitqueue.h"
 
 #include <QDateTime>
+#include <QHash>
 #include <QTimer>
 #include <QWidget>
+#include <functional>
+#include <memory>
+
+namespace Ui {
+class Form2;
+}
 
 namespace tellaran {
 
@@ -18,6 +26,10 @@ class Engine;
 // engine's channel side for the whole run: the channel table, the channel server on the
 // engine's channel port, frame dispatch with Timerunk, and the transmit drain Timer4.
 // Loading it (constructing it) empties senddata, resets the table and starts listening.
+//
+// Shown while a call is up, it is a thin bar in the top-left corner: either the speed (bar
+// and line) or the connection times, the data-flow arrows and six buttons. The lines that
+// take turns in the display area keep their tops in twips (lineTops()).
 class Form2 : public QWidget
 {
     Q_OBJECT
@@ -45,14 +57,61 @@ public:
     qint64 totaldata = 0;
     // When the modem connected; invalid until then.
     QDateTime t1;
-    // The connection clock: 300 ms, running from the load.
+    // Whether the info box is meant to be in view; the engine keeps it.
+    bool showdata = false;
+
+    // 300 ms: UpdateConnectionClock.
     QTimer Timer1;
+    // 1000 ms: UpdateSpeed.
+    QTimer SpdTimer;
+    // 1 ms, only while the bar falls: DropSpeedBar.
+    QTimer Timer5;
+    // One minute: the speed bar's scale starts again from its smallest peak.
+    QTimer Timer3;
+    // 3000 ms, only in Auto Scroll: SwapStatusLines.
+    QTimer Timer2;
 
     // Sets the "Connected at : " line from t1.
     void ShowConnectedAt();
-    QString connectedAtLine() const { return connectedAtLine_; }
+    QString connectedAtLine() const;
+
+    // Timer work.
+    void UpdateConnectionClock();
+    void UpdateSpeed();
+    void DropSpeedBar();
+    void ResetSpeedPeak();
+    void SwapStatusLines();
+
+    // The Status menu's items.
+    void ShowSpeedLines();
+    void ShowConnectionLines();
+    void StartAutoScroll();
+
+    const StatusLineTops& lineTops() const { return lineTops_; }
+    int inflowTop() const { return inflowTop_; }
+    int outflowTop() const { return outflowTop_; }
+    const SpeedMeter& speedMeter() const { return meter_; }
+
+    // Where the clock reads the current time (tests put in their own).
+    void setClock(std::function<QDateTime()> clock) { clock_ = std::move(clock); }
+
+public Q_SLOTS:
+    // The incoming-activity arrow: in view while a received block is handled.
+    void ShowInflow();
+    void HideInflow();
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    void setUpControls();
+    void setUpTimers();
+    void applySpeedMeter();
+    void applyLineTops();
+    void setOutflowTop(int twips);
+    void setInflowTop(int twips);
+
+    std::unique_ptr<Ui::Form2> ui;
     Engine& engine_;
     // Declared in the order they depend on each other, so they are destroyed in reverse.
     TransmitQueue senddata_;
@@ -61,7 +120,14 @@ private:
     FrameDispatcher dispatcher_;
     TransmitDrain drain_;
     bool listening_ = false;
-    QString connectedAtLine_;
+
+    SpeedMeter meter_;
+    StatusLineTops lineTops_;
+    int inflowTop_ = statustops::FlowHidden;
+    int outflowTop_ = statustops::FlowHidden;
+    std::function<QDateTime()> clock_;
+    // What a left click on each button picture and caption does.
+    QHash<const QObject*, std::function<void()>> clickActions_;
 };
 
 } // namespace tellaran

@@ -2,7 +2,10 @@
 
 #include "engine/link/modemlink.h"
 
+#include <QMenu>
 #include <QWidget>
+
+class QAction;
 
 namespace tellaran {
 
@@ -22,10 +25,23 @@ public:
     SerialPort& MSComm1() { return link_.MSComm1; }
     bool Connected() const { return link_.Connected; }
 
-    // The status window's "Status" menu.
+    // The status window's "Status" menu, popped up at a screen position.
     void popupStatusMenu(const QPoint& globalPosition);
 
+    // The Status menu: which lines the status window shows. Exactly one item is checked.
+    QMenu cstat;
+    QAction* const sspd;
+    QAction* const cstats;
+    QAction* const sascr;
+
+    void sspd_Click();
+    void cstats_Click();
+    void sascr_Click();
+
 private:
+    void checkOnly(QAction* item);
+
+    Engine& engine_;
     ModemLink link_;
 };
 

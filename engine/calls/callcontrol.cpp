@@ -1,0 +1,244 @@
+#include "engine/calls/callcontrol.h"
+
+#include "engine/calls/callcommands.h"
+#include "engine/calls/dialer.h"
+#include "engine/calls/disconnectcall.h"
+#include "engine/calls/form3.h"
+#include "engine/calls/form4.h"
+#include "engine/calls/form5.h"
+#include "engine/calls/form6.h"
+#include "engine/engine.h"
+#include "platform/serialport.h"
+
+namespace tellaran {
+
+namespace {
+
+// Forgets the window at once and deletes it once control is back in the event loop: the
+// unload may be asked for from one of the window's own handlers.
+template <typename Window> void unload(QPointer<Window>& window)
+{
+    Window* going = window.data();
+    window = nullptr;
+    if (going) {
+        going->hide();
+        going->deleteLater();
+    }
+}
+
+void present(QWidget& window)
+{
+    window.show();
+    window.raise();
+    window.activateWindow();
+}
+
+} // namespace
+
+CallControl::CallControl(Engine& engine, QObject* parent) : QObject(parent), engine_(engine) {}
+
+CallControl::~CallControl()
+{
+    delete form5_.data();
+    delete form6_.data();
+    delete form4_.data();
+    delete dialer_.data();
+    delete form3_.data();
+}
+
+// Each getter keeps the window before running its load step, so that whatever the load step
+// reaches (the settings dialog hiding the mode window, say) finds it loaded.
+Form3& CallControl::form3()
+{
+    if (!form3_) {
+        form3_ = new Form3(engine_);
+        connect(form3_, &Form3::callModeChosen, this, [this] {
+            showDialer();
+            unloadModeWindow();
+        });
+        connect(form3_, &Form3::answerModeChosen, this, [this] {
+            showAnswerWindow();
+            unloadModeWindow();
+        });
+        form3_->CheckDataFiles();
+    }
+    return *form3_;
+}
+
+Form4& CallControl::form4()
+{
+    if (!form4_) {
+        form4_ = new Form4(engine_);
+        form4_->WaitForCall();
+    }
+    return *form4_;
+}
+
+Dialer& CallControl::dialer()
+{
+    if (!dialer_) {
+        dialer_ = new Dialer(engine_);
+        connect(dialer_, &Dialer::placeCallRequested, this, &CallControl::PlaceCall);
+        connect(dialer_, &Dialer::addEntryRequested, this, &CallControl::showAddWindow);
+        dialer_->Load();
+    }
+    return *dialer_;
+}
+
+Form5& CallControl::form5()
+{
+    if (!form5_) {
+        form5_ = new Form5(engine_);
+        connect(form5_, &Form5::phoneEntryAdded, this, [this] { dialer().LoadPhoneBook(); });
+        connect(form5_, &Form5::unloadRequested, this, &CallControl::unloadAddWindow);
+    }
+    return *form5_;
+}
+
+Form6& CallControl::form6()
+{
+    if (!form6_)
+        form6_ = new Form6(engine_);
+    return *form6_;
+}
+
+bool CallControl::isModeWindowVisible() const
+{
+    return form3_ && form3_->isVisible();
+}
+
+bool CallControl::isDialerVisible() const
+{
+    return dialer_ && dialer_->isVisible();
+}
+
+void CallControl::startAtModeWindow()
+{
+    showModeWindow();
+    if (engine_.installation())
+        hideModeWindow();
+}
+
+void CallControl::showModeWindow()
+{
+    present(form3());
+}
+
+void CallControl::hideModeWindow()
+{
+    if (form3_)
+        form3_->hide();
+}
+
+void CallControl::unloadModeWindow()
+{
+    unload(form3_);
+}
+
+void CallControl::showDialer()
+{
+    present(dialer());
+}
+
+void CallControl::showAnswerWindow()
+{
+    present(form4());
+}
+
+void CallControl::showAddWindow()
+{
+    present(form5());
+}
+
+void CallControl::unloadAddWindow()
+{
+    unload(form5_);
+}
+
+void CallControl::PlaceCall()
+{
+    const QByteArray number = dialer().numberText().toLatin1();
+    if (number.isEmpty()) {
+        // Nothing would be dialed, and the dialing window would wait for ever.
+        engine_.messageBoxes().show(QStringLiteral("Please enter the number to dial."), QString(),
+                                    BoxIcon::Information, BoxButtons::Ok);
+        return;
+    }
+    dialer().hide();
+    Form6& dialing = form6();
+    dialing.show();
+    dialing.setState(QStringLiteral("Dialing..."));
+
+    QString failure;
+    if (!OpenModemPort(engine_.modemPort(), &failure)) {
+        engine_.messageBoxes().show(failure, QString(), BoxIcon::Critical, BoxButtons::Ok);
+        returnToDialer();
+        return;
+    }
+    engine_.modemPort().Output(DialCommand(number));
+}
+
+void CallControl::DisconnectCall()
+{
+    tellaran::DisconnectCall(engine_);
+}
+
+bool CallControl::isAnswerWindowVisible() const
+{
+    return form4_ && form4_->isVisible();
+}
+
+void CallControl::showAnswerWindowRinging()
+{
+    if (form4_)
+        form4_->ShowRinging();
+}
+
+void CallControl::closeAnswerWindowOnConnect(bool logConnected)
+{
+    if (form4_)
+        form4_->CloseOnConnect(logConnected);
+}
+
+bool CallControl::isDialingWindowVisible() const
+{
+    return form6_ && form6_->isVisible();
+}
+
+void CallControl::hideDialingWindow()
+{
+    if (form6_)
+        form6_->hide();
+}
+
+void CallControl::returnToDialer()
+{
+    unload(form6_);
+    showDialer();
+}
+
+QString CallControl::dialerTimeText()
+{
+    return dialer().timeText();
+}
+
+void CallControl::setDialerTimeText(const QString& text)
+{
+    dialer().setTimeText(text);
+}
+
+void CallControl::shutDown()
+{
+    if (form5_)
+        form5_->hide();
+    if (form6_)
+        form6_->shutDown();
+    if (form4_)
+        form4_->shutDown();
+    if (dialer_)
+        dialer_->shutDown();
+    if (form3_)
+        form3_->shutDown();
+}
+
+} // namespace tellaran

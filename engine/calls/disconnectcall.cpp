@@ -1,0 +1,91 @@
+#include "engine/calls/disconnectcall.h"
+
+#include "engine/channels/form2.h"
+#include "engine/engine.h"
+#include "engine/settings/settingsfile.h"
+#include "platform/serialport.h"
+
+namespace tellaran {
+
+namespace {
+
+// The serial control's "port already open": a port that stays open after being closed.
+constexpr int PortStillOpenError = 8005;
+
+void ShowDisconnectError(Engine& engine, int number, const QString& description)
+{
+    engine.messageBoxes().show(QStringLiteral("An error occurred! Error number ") +
+                                   QString::number(number) + QStringLiteral(" Description :") +
+                                   description,
+                               QStringLiteral("Error"), BoxIcon::Critical, BoxButtons::Ok);
+}
+
+// Bytes not yet on the line: the port's buffer and the frames the drain has still to write.
+qint64 WaitingOutput(Engine& engine)
+{
+    qint64 waiting = engine.modemPort().OutBufferCount();
+    if (engine.isStatusWindowLoaded())
+        waiting += engine.statusWindow().senddata().size();
+    return waiting;
+}
+
+bool IsPortOpen(Engine& engine)
+{
+    // The modem window is not loaded just to learn that its port was never opened.
+    return engine.isModemWindowLoaded() && engine.modemPort().PortOpen();
+}
+
+void ClosePort(Engine& engine)
+{
+    SerialPort& port = engine.modemPort();
+    port.setPortOpen(false);
+    if (port.PortOpen()) {
+        ShowDisconnectError(engine, PortStillOpenError,
+                            QStringLiteral("The port could not be closed. ") + port.LastError());
+    }
+}
+
+} // namespace
+
+QString OutputBufferWarningText()
+{
+    return QStringLiteral("There is still data in the output buffer.  If ") +
+           QStringLiteral("you close the port now, the data will be lost.") +
+           QStringLiteral("Press Retry to wait for the data to clear, Cancel to close the port.");
+}
+
+void DisconnectCall(Engine& engine)
+{
+    MessageBoxService& boxes = engine.messageBoxes();
+    if (boxes.show(QStringLiteral("Do You want to disconnect?"), QStringLiteral("Tellaran"),
+                   BoxIcon::Question, BoxButtons::YesNo) != BoxAnswer::Yes) {
+        return;
+    }
+
+    // Ignored on failure: the call ends whether or not its duration could be kept.
+    SettingsFile(engine.programDir()).StoreConnectionTime(engine.dialerTimeText().toLatin1());
+
+    const QString warning = OutputBufferWarningText();
+    if (!IsPortOpen(engine)) {
+        boxes.show(QStringLiteral("The Connection has already been terminated !"), QString(),
+                   BoxIcon::Information, BoxButtons::Ok);
+        engine.endProgram();
+        return;
+    }
+    if (WaitingOutput(engine) == 0) {
+        ClosePort(engine);
+        engine.endProgram();
+        return;
+    }
+    // Other events run while the box is open; the port is looked up afresh afterwards.
+    if (boxes.show(warning, QStringLiteral("Warning"), BoxIcon::Warning, BoxButtons::RetryCancel) ==
+        BoxAnswer::Retry) {
+        return;
+    }
+    if (IsPortOpen(engine))
+        ClosePort(engine);
+    engine.setModemConnected(false);
+    engine.endProgram();
+}
+
+} // namespace tellaran
