@@ -58,8 +58,10 @@ void TestCallWindows::answerCallChatAndHangUp()
     bobChat.type(QStringLiteral("hello Ann"));
     QTRY_COMPARE_WITH_TIMEOUT(annChat.conversation(), QStringLiteral("Bob- hello Ann\n"), 5000);
 
-    // Let the clock show a second, then Bob disconnects and answers Yes.
-    QTRY_VERIFY_WITH_TIMEOUT(bob.dialerTimeText() != QStringLiteral("00:00:00"), 5000);
+    // Let both clocks show a second, then Bob disconnects and answers Yes.
+    QTRY_VERIFY_WITH_TIMEOUT(bob.dialerTimeText() != QStringLiteral("00:00:00") &&
+                                 ann.dialerTimeText() != QStringLiteral("00:00:00"),
+                             5000);
     QTest::mouseClick(control<QWidget>(bob.statusWindow(), "Button6"), Qt::LeftButton);
     QCOMPARE(pair.b.boxes->texts().value(0), QStringLiteral("Do You want to disconnect?"));
     QCOMPARE(pair.b.ended, 1);
