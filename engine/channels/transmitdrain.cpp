@@ -3,6 +3,7 @@
 #include "engine/channels/transmitqueue.h"
 #include "engine/engine.h"
 
+#include <QCoreApplication>
 #include <QEventLoop>
 
 namespace tellaran {
@@ -56,15 +57,11 @@ bool TransmitDrain::waitForEmptyOutput()
     const QPointer<TransmitDrain> self(this);
     if (output_->outBufferCount() <= 0)
         return true;
-    QEventLoop loop;
+    // Looks again after every batch of events; the timer only makes sure the wait wakes.
     QTimer poll;
-    poll.setInterval(waitPollInterval_);
-    QObject::connect(&poll, &QTimer::timeout, &loop, [&loop, self] {
-        if (!self || !self->output_->isReady() || self->output_->outBufferCount() <= 0)
-            loop.quit();
-    });
-    poll.start();
-    loop.exec();
+    poll.start(waitPollInterval_);
+    while (self && output_->isReady() && output_->outBufferCount() > 0)
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
     return !self.isNull();
 }
 
