@@ -39,8 +39,9 @@ public:
         writesIntoFullBuffer += count > 0 ? 1 : 0;
         pieces.append(bytes);
         count += int(bytes.size());
-        QTimer::singleShot(2, &context, [this] { count = 0; });
+        QTimer::singleShot(emptyAfterMs, &context, [this] { count = 0; });
     }
+    int emptyAfterMs = 2;
     bool ready = true;
     int bufferSize = 512;
     int count = 0;
@@ -82,6 +83,7 @@ private Q_SLOTS:
     void relayedFramesReachTheirChannelOrTheMessageHook();
     void heldFramesAreRetriedByTimerunk();
     void drainWritesPiecesNoLargerThanTheBuffer();
+    void drainWakesAsSoonAsThePortHasSent();
     void drainTakesFramesQueuedWhileItWaits();
     void drainWaitsForTheCall();
     void drainSurvivesBeingDestroyedWhileItWaits();
@@ -174,6 +176,21 @@ void TestDispatch::drainWritesPiecesNoLargerThanTheBuffer()
     d.senddata.append(QByteArray(1500, 'b'));
     d.drain.Timer4_Timer();
     QCOMPARE(d.output->pieces, QByteArrayList({QByteArray(1024, 'b'), QByteArray(476, 'b')}));
+}
+
+void TestDispatch::drainWakesAsSoonAsThePortHasSent()
+{
+    // A port that sends each piece within one pass of the event loop must not cost a poll
+    // interval per piece: the drain looks again after every batch of events.
+    Drain d;
+    d.output->emptyAfterMs = 0;
+    d.drain.setWaitPollInterval(10000);
+    d.senddata.append(QByteArray(100 * 512, 'a'));
+    // Were it waiting for the poll, the port going away would cut the drain short.
+    QTimer::singleShot(3000, &d.output->context, [&] { d.output->ready = false; });
+    d.drain.Timer4_Timer();
+    QCOMPARE(d.output->pieces.size(), 100);
+    QVERIFY(d.senddata.isEmpty());
 }
 
 void TestDispatch::drainTakesFramesQueuedWhileItWaits()
