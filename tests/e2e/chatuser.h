@@ -5,6 +5,7 @@
 #include "chat/frmset.h"
 #include "client/tellaran.h"
 #include "engine/tellaranengine.h"
+#include "tests/support/controls.h"
 
 #include <QAction>
 #include <QLabel>
@@ -15,14 +16,6 @@
 #include <QTest>
 
 namespace tellaran::testing {
-
-template <class T> T* control(QWidget& window, const char* name)
-{
-    T* found = window.findChild<T*>(QString::fromLatin1(name));
-    if (!found)
-        qFatal("no control %s", name);
-    return found;
-}
 
 // One user's Yarnit, in its own folder, pointed at the channel port of the engine on the
 // same "computer" and driven through its windows.
