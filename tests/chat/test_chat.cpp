@@ -3,6 +3,7 @@
 #include "chat/frmset.h"
 #include "chat/nicknamefile.h"
 #include "client/tellaran.h"
+#include "tests/support/controls.h"
 
 #include <QAction>
 #include <QDir>
@@ -19,19 +20,14 @@
 
 namespace {
 
+using tellaran::testing::control;
+
 QByteArray fileBytes(const QString& path)
 {
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
 }
 
-template <class T> T* child(QWidget& window, const char* name)
-{
-    T* found = window.findChild<T*>(QString::fromLatin1(name));
-    if (!found)
-        qFatal("no control %s", name);
-    return found;
-}
 
 // Yarnit in a temporary program folder, with the save dialog, error boxes and the end of the
 // program answered by recorders, and a stand-in engine listening on every local address.
@@ -49,19 +45,19 @@ struct Chat
         [[maybe_unused]] const bool listening = server.listen(QHostAddress::Any);
     }
 
-    QLineEdit* nickname() { return child<QLineEdit>(program.settingsWindow(), "Text1"); }
+    QLineEdit* nickname() { return control<QLineEdit>(program.settingsWindow(), "Text1"); }
     void clickSettings(const char* button)
     {
-        QTest::mouseClick(child<QPushButton>(program.settingsWindow(), button), Qt::LeftButton);
+        QTest::mouseClick(control<QPushButton>(program.settingsWindow(), button), Qt::LeftButton);
     }
     yarnit::frmClient& window() { return program.chatWindow(); }
-    QAction* menu(const char* name) { return child<QAction>(window(), name); }
-    QString status() { return child<QLabel>(window(), "Label1")->text(); }
-    QPlainTextEdit* input() { return child<QPlainTextEdit>(window(), "Text1"); }
+    QAction* menu(const char* name) { return control<QAction>(window(), name); }
+    QString status() { return control<QLabel>(window(), "Label1")->text(); }
+    QPlainTextEdit* input() { return control<QPlainTextEdit>(window(), "Text1"); }
     void send(const QString& text)
     {
         input()->setPlainText(text);
-        QTest::mouseClick(child<QPushButton>(window(), "Command1"), Qt::LeftButton);
+        QTest::mouseClick(control<QPushButton>(window(), "Command1"), Qt::LeftButton);
     }
 
     // Connects through the menu; returns the engine's end after the registration came.
@@ -243,7 +239,7 @@ void TestChat::enterSendsAndFocusStaysOnTheInput()
     QCOMPARE(chat.window().conversation(), QByteArray("Username- hey\r\nUsername- \r\n"));
     QCOMPARE(chat.status(), QString());
 
-    child<QPlainTextEdit>(chat.window(), "Text2")->setFocus();
+    control<QPlainTextEdit>(chat.window(), "Text2")->setFocus();
     QTRY_VERIFY(input->hasFocus());
 }
 
@@ -262,7 +258,7 @@ void TestChat::savesTheConversation()
     chat.saveAnswer = chat.temp.filePath(QStringLiteral("Conversation.txt"));
     chat.menu("SvC")->trigger();
     QCOMPARE(chat.saveRequests, (QList<QStringList>{{"Conversation.txt", chat.dir}}));
-    QByteArray shown = child<QPlainTextEdit>(chat.window(), "Text2")->toPlainText().toLatin1();
+    QByteArray shown = control<QPlainTextEdit>(chat.window(), "Text2")->toPlainText().toLatin1();
     shown.replace("\n", "\r\n");
     QCOMPARE(fileBytes(chat.saveAnswer), shown + "\r\n");
     QCOMPARE(fileBytes(chat.saveAnswer), QByteArray("Ann- one\r\nAnn- two\r\n\r\n"));

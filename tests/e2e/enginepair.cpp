@@ -17,8 +17,8 @@ TestComputer::TestComputer(const QString& name, const QString& exchangeDir, int 
     const QString data = dir.path() + QStringLiteral("/data/");
     SettingsFile(dir.path()).SaveSettings(DeliveredSettings());
     // The phone book and the program list exist, as after a first run.
-    for (const char* name : {"addresses.dat", "programs.dat"})
-        datafile::appendToFile(data + QLatin1String(name), QByteArray());
+    for (const char* file : {"addresses.dat", "programs.dat"})
+        datafile::appendToFile(data + QLatin1String(file), QByteArray());
     datafile::rewriteFile(
         data + QStringLiteral("ports.dat"), data + QStringLiteral("portstemp.dat"),
         datafile::encodeRecord({"1", datafile::encodeText("modem:" + name.toLatin1())}));

@@ -2,6 +2,7 @@
 // through a backend the test drives by hand.
 #include "platform/realserialbackend.h"
 #include "platform/serialport.h"
+#include "tests/support/pseudoterminal.h"
 
 #include <QEventLoop>
 #include <QFile>
@@ -9,54 +10,12 @@
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QtTest>
-#include <fcntl.h>
 #include <memory>
-#include <stdlib.h>
-#include <unistd.h>
 
 using namespace tellaran;
+using tellaran::testing::PseudoTerminal;
 
 namespace {
-
-// The far end of a pseudo-terminal: what the modem would see.
-class PseudoTerminal
-{
-public:
-    PseudoTerminal() : master_(::posix_openpt(O_RDWR | O_NOCTTY))
-    {
-        if (master_ >= 0 && ::grantpt(master_) == 0 && ::unlockpt(master_) == 0) {
-            slavePath = QString::fromLocal8Bit(::ptsname(master_));
-            ::fcntl(master_, F_SETFL, ::fcntl(master_, F_GETFL) | O_NONBLOCK);
-        }
-    }
-    ~PseudoTerminal() { closeMaster(); }
-
-    // Everything the port has sent so far.
-    const QByteArray& received()
-    {
-        char block[65536];
-        ssize_t n = 0;
-        while (master_ >= 0 && (n = ::read(master_, block, sizeof block)) > 0)
-            received_.append(block, n);
-        return received_;
-    }
-    bool send(const QByteArray& bytes)
-    {
-        return ::write(master_, bytes.data(), bytes.size()) == bytes.size();
-    }
-    void closeMaster()
-    {
-        if (master_ >= 0)
-            ::close(master_);
-        master_ = -1;
-    }
-
-    QString slavePath;
-
-private:
-    int master_ = -1;
-    QByteArray received_;
-};
 
 // A backend whose every event the test raises itself.
 class FakeBackend : public SerialBackend
@@ -110,7 +69,7 @@ class SerialPortTest : public QObject
     // A port set up as the engine sets it, with CommPort 3 mapped to the pty.
     std::unique_ptr<SerialPort> portOnPty(PseudoTerminal& pty, SerialEnvironment environment = {})
     {
-        writeMap("3,\"" + pty.slavePath.toLocal8Bit() + "\"\r\n");
+        writeMap("3,\"" + pty.slavePath().toLocal8Bit() + "\"\r\n");
         environment.portMapFile = mapFile();
         auto port = std::make_unique<SerialPort>(environment);
         port->setCommPort(3);
@@ -213,7 +172,7 @@ private Q_SLOTS:
         port->setSettings(QStringLiteral("9600,q,8,1"));
         port->setPortOpen(true);
         QVERIFY(!port->PortOpen());
-        QVERIFY(port->LastError().contains(pty.slavePath));
+        QVERIFY(port->LastError().contains(pty.slavePath()));
         QVERIFY(port->LastError().contains(QLatin1String("9600,q,8,1")));
         port->setSettings(QStringLiteral("9600,n,8,1"));
         port->setPortOpen(true);
@@ -260,7 +219,7 @@ private Q_SLOTS:
         line.deviceGone = true;
         QTRY_COMPARE(failures.size(), 1);
         QVERIFY(!port->PortOpen());
-        QVERIFY(port->LastError().contains(pty.slavePath));
+        QVERIFY(port->LastError().contains(pty.slavePath()));
         QCOMPARE(events.size(), 3);
         QCOMPARE(events.last(), qMakePair(int(SerialPort::comEvCD), false));
     }
