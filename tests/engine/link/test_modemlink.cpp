@@ -134,7 +134,6 @@ private Q_SLOTS:
     void connectPutsTheEngineOnline();
     void carrierBeforeConnectStartsTheClock();
     void linkFramesAreRelayed();
-    void payloadsAreNeverTakenForResults();
     void relayFramesWaitForWinsock();
     void lineErrorsAreReported();
     void carrierLossStoresTheTimeAndEnds();
@@ -324,16 +323,9 @@ void TestModemLink::linkFramesAreRelayed()
     bench.modem->receive("ld<CHAT0001><xodem>\r");
     QTRY_COMPARE(chat.received, QByteArray("hel\rloworld"));
     QCOMPARE(bench.engine.counters().bytesreceived, qint64(84));
-}
 
-void TestModemLink::payloadsAreNeverTakenForResults()
-{
-    Bench bench;
-    bench.loadAndOpen();
-    Program chat(bench.engine.channelPort(), "CHAT0001");
-    QVERIFY(bench.winsockUp());
-    QTRY_COMPARE(bench.engine.statusWindow().channelTable().records().size(), 1);
-    bench.modem->setCarrier(true);
+    // A payload is never taken for a modem result: no "ATA", no box.
+    chat.received.clear();
     bench.modem->receive("<modem><CHAT0001>RING BUSY NO CARRIER OK<CHAT0001><xodem>\r");
     QTRY_COMPARE(chat.received, QByteArray("RING BUSY NO CARRIER OK"));
     QVERIFY(bench.modem->writes.isEmpty());
