@@ -1,6 +1,7 @@
 #include "platform/realserialbackend.h"
 
 #include <QDeadlineTimer>
+#include <QPointer>
 #include <QStringList>
 #include <QThread>
 #include <cerrno>
@@ -334,8 +335,10 @@ void RealSerialBackend::takeReceived(quint64 session)
         bytes = decoder_.decode(bytes, parityReplace_, &parityErrors);
     received_.append(bytes);
     if (parityErrors > 0) {
+        // The handler may close the port, or delete it with its backend.
+        const QPointer<RealSerialBackend> self(this);
         emit lineError(1009);
-        if (session != session_)
+        if (!self || session != session_)
             return;
     }
     if (!bytes.isEmpty())
@@ -361,8 +364,9 @@ void RealSerialBackend::pollLineState()
 
     const quint64 session = session_;
     if (carrierChangedNow) {
+        const QPointer<RealSerialBackend> self(this);
         emit carrierChanged(carrier_);
-        if (session != session_)
+        if (!self || session != session_)
             return;
     }
     if (overrun)

@@ -733,11 +733,14 @@ void VirtualModem::deliverEvents(quint64 generation)
     if (generation != m_generation)
         return;
     m_eventsPosted = false;
-    const std::vector<HostEvent> events = std::exchange(m_events, {});
-    for (const HostEvent event : events) {
-        // A handler may close the port (or open a nested event loop that does).
-        if (generation != m_generation)
-            return;
+    // Taken one at a time from the queue itself: when a handler runs a nested event loop,
+    // the delivery posted meanwhile goes on with the rest in order, so a carrier that fell
+    // while a box was open is not reported as rising afterwards. At most what is queued now:
+    // news a handler causes waits for the delivery it posted.
+    const QPointer<VirtualModem> self(this);
+    for (std::size_t count = m_events.size(); count > 0 && !m_events.empty(); --count) {
+        const HostEvent event = m_events.front();
+        m_events.erase(m_events.begin());
         switch (event) {
         case HostEvent::Data:
             if (!m_toHost.isEmpty())
@@ -760,6 +763,9 @@ void VirtualModem::deliverEvents(quint64 generation)
             Q_EMIT lineError(comEventTxFull);
             break;
         }
+        // A handler may close the port or delete the modem (or run a nested loop that does).
+        if (!self || generation != m_generation)
+            return;
     }
 }
 

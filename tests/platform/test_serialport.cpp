@@ -224,6 +224,36 @@ private Q_SLOTS:
         QCOMPARE(events.last(), qMakePair(int(SerialPort::comEvCD), false));
     }
 
+    void handlerMayDeleteThePortWhileAPollHasMoreNews()
+    {
+        // Carrier and an overrun seen by one poll; the carrier's handler deletes the port,
+        // and with it the backend that is still inside its poll.
+        PseudoTerminal pty;
+        LineState line;
+        line.carrierDetect = false;
+        line.overruns = 0;
+        SerialEnvironment environment;
+        environment.backendFactory = [&line](const portmap::PortTarget& target,
+                                             const VirtualModemOptions&) {
+            auto made = std::make_unique<RealSerialBackend>(target.device);
+            made->setLineStateProbe([&line](int) { return line; });
+            return std::unique_ptr<SerialBackend>(std::move(made));
+        };
+        auto port = portOnPty(pty, environment);
+        QList<int> events;
+        connect(port.get(), &SerialPort::OnComm, this, [&] {
+            events.append(port->CommEvent());
+            port.reset();
+        });
+        port->setPortOpen(true);
+        QVERIFY(port->PortOpen());
+        line.carrierDetect = true;
+        line.overruns = 1;
+        QTRY_VERIFY(!port);
+        QTest::qWait(3 * RealSerialBackend::carrierPollMs);
+        QCOMPARE(events, QList<int>{SerialPort::comEvCD});
+    }
+
     void hangingUpTheFarEndFailsThePortOnce()
     {
         PseudoTerminal pty;

@@ -90,6 +90,7 @@ private Q_SLOTS:
     void commandDialogue();
     void callThroughExchangeCarriesEveryByte();
     void callThroughTcpAndHangUpByClose();
+    void handlersMayRunNestedLoopsOrDeleteTheModem();
     void failedCalls();
     void answerWithAtaAfterRinging();
     void answerTypedOnRingNeverReachesTheLine_data();
@@ -197,6 +198,42 @@ void TestVirtualModem::callThroughTcpAndHangUpByClose()
     QCOMPARE(a.carrier, (QList<bool>{true, false}));
     QCOMPARE(b.carrier, QList<bool>{true});
     QVERIFY(!b.modem->carrierDetect());
+}
+
+void TestVirtualModem::handlersMayRunNestedLoopsOrDeleteTheModem()
+{
+    // A box opened on CONNECT, and the call ends while it is open: the carrier news still
+    // comes in the order it happened, so the last word is that the carrier is down.
+    Terminal a(dir(), QStringLiteral("500"));
+    Terminal b(dir(), QStringLiteral("501"));
+    QVERIFY(a.open());
+    QVERIFY(b.open());
+    bool boxShown = false;
+    bool endSeenInBox = false;
+    QObject::connect(b.modem.get(), &SerialBackend::readyRead, [&] {
+        if (boxShown || !b.received.contains("CONNECT"))
+            return;
+        boxShown = true;
+        a.modem->close();
+        endSeenInBox = b.waitFor("NO CARRIER");
+    });
+    b.type("ATS0=1\r");
+    a.type("ATD501\r");
+    QVERIFY(QTest::qWaitFor([&] { return boxShown && b.carrier.size() == 2; }, waitMs));
+    QVERIFY(endSeenInBox);
+    QCOMPARE(b.carrier, (QList<bool>{true, false}));
+    QVERIFY(!b.modem->carrierDetect());
+
+    // A handler that deletes the modem while more news waits behind the one it handles.
+    Terminal c(dir(), QStringLiteral("502"));
+    QVERIFY(c.open());
+    QObject::connect(c.modem.get(), &SerialBackend::readyRead, [&] { c.modem.reset(); });
+    QSignalSpy drained(c.modem.get(), &SerialBackend::outputDrained);
+    c.type("AT\r");
+    QVERIFY(QTest::qWaitFor([&] { return !c.modem; }, waitMs));
+    QTest::qWait(50);
+    QVERIFY(drained.isEmpty());
+    QVERIFY(c.received.contains("AT\r"));
 }
 
 void TestVirtualModem::failedCalls()
