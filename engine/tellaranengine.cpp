@@ -89,8 +89,15 @@ Form2& TellaranEngine::statusWindow()
 
 Form7& TellaranEngine::form7()
 {
-    if (!form7_)
-        form7_ = new Form7(*this);
+    if (!form7_) {
+        auto* dialog = new Form7(*this);
+        // An unloaded dialog deletes itself; from then on it is no longer this engine's.
+        connect(dialog, &Form7::closedAndUnloaded, this, [this, dialog] {
+            if (form7_ == dialog)
+                form7_.clear();
+        });
+        form7_ = dialog;
+    }
     return static_cast<Form7&>(*form7_);
 }
 
