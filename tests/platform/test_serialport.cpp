@@ -81,6 +81,19 @@ class SerialPortTest : public QObject
         return port;
     }
 
+    // A port on the pty whose modem lines are whatever `line` says when it is polled.
+    std::unique_ptr<SerialPort> portOnPtyWithProbe(PseudoTerminal& pty, const LineState& line)
+    {
+        SerialEnvironment environment;
+        environment.backendFactory = [&line](const portmap::PortTarget& target,
+                                             const VirtualModemOptions&) {
+            auto made = std::make_unique<RealSerialBackend>(target.device);
+            made->setLineStateProbe([&line](int) { return line; });
+            return std::unique_ptr<SerialBackend>(std::move(made));
+        };
+        return portOnPty(pty, environment);
+    }
+
     // An open port on CommPort 1 whose backend is a FakeBackend (fake_); built_ collects the
     // options of every backend built.
     FakeBackend* fake_ = nullptr;
@@ -192,14 +205,7 @@ private Q_SLOTS:
         LineState line;
         line.carrierDetect = false;
         line.overruns = 0;
-        SerialEnvironment environment;
-        environment.backendFactory = [&line](const portmap::PortTarget& target,
-                                             const VirtualModemOptions&) {
-            auto made = std::make_unique<RealSerialBackend>(target.device);
-            made->setLineStateProbe([&line](int) { return line; });
-            return std::unique_ptr<SerialBackend>(std::move(made));
-        };
-        auto port = portOnPty(pty, environment);
+        auto port = portOnPtyWithProbe(pty, line);
         QList<QPair<int, bool>> events;
         connect(port.get(), &SerialPort::OnComm, this, [&] {
             events.append({port->CommEvent(), port->CDHolding()});
@@ -232,14 +238,7 @@ private Q_SLOTS:
         LineState line;
         line.carrierDetect = false;
         line.overruns = 0;
-        SerialEnvironment environment;
-        environment.backendFactory = [&line](const portmap::PortTarget& target,
-                                             const VirtualModemOptions&) {
-            auto made = std::make_unique<RealSerialBackend>(target.device);
-            made->setLineStateProbe([&line](int) { return line; });
-            return std::unique_ptr<SerialBackend>(std::move(made));
-        };
-        auto port = portOnPty(pty, environment);
+        auto port = portOnPtyWithProbe(pty, line);
         QList<int> events;
         connect(port.get(), &SerialPort::OnComm, this, [&] {
             events.append(port->CommEvent());

@@ -13,4 +13,9 @@ template <class T> T* control(QWidget& window, const char* name)
     return found;
 }
 
+template <class T> T* control(QWidget* window, const char* name)
+{
+    return control<T>(*window, name);
+}
+
 } // namespace tellaran::testing

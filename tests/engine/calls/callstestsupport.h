@@ -7,6 +7,7 @@
 #include "engine/channels/form2.h"
 #include "engine/settings/settingsfile.h"
 #include "platform/serialport.h"
+#include "tests/support/controls.h"
 #include "tests/support/fakeengine.h"
 
 #include <QPlainTextEdit>
@@ -15,14 +16,6 @@
 #include <memory>
 
 namespace tellaran::testing {
-
-template <typename T> T* control(QWidget* window, const char* name)
-{
-    T* found = window->findChild<T*>(QLatin1String(name));
-    if (!found)
-        qFatal("no control %s", name);
-    return found;
-}
 
 // A multi-line log box's lines.
 inline QStringList logLines(QWidget* window, const char* name = "Text1")
