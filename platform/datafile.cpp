@@ -17,6 +17,31 @@ bool isLineEnd(char c)
     return c == '\r' || c == '\n';
 }
 
+// The same set is skipped before a value and trimmed from a bare one, so that a bare value
+// never begins with a double quote (it would read back as text) nor with a blank.
+bool isBlank(char c)
+{
+    return c == ' ' || c == '\t' || c == '\v' || c == '\f';
+}
+
+// A bare value: what stands up to the delimiter, without double quotes (none can be written
+// back in any value) and without blanks around it. Never empty: it begins with a character
+// that is neither a blank nor a quote.
+QByteArray bareToken(QByteArrayView field)
+{
+    QByteArray token;
+    token.reserve(field.size());
+    for (const char c : field) {
+        if (c != '"')
+            token += c;
+    }
+    qsizetype end = token.size();
+    while (end > 0 && isBlank(token[end - 1]))
+        --end;
+    token.truncate(end);
+    return token;
+}
+
 } // namespace
 
 QList<Value> readValues(const QByteArray& content)
@@ -26,7 +51,7 @@ QList<Value> readValues(const QByteArray& content)
     qsizetype i = 0;
     while (i < n) {
         // Skip blanks and empty lines before a value.
-        while (i < n && (content[i] == ' ' || content[i] == '\t' || isLineEnd(content[i])))
+        while (i < n && (isBlank(content[i]) || isLineEnd(content[i])))
             ++i;
         if (i >= n)
             break;
@@ -39,11 +64,15 @@ QList<Value> readValues(const QByteArray& content)
             // Whatever stands between the closing quote and the delimiter is not part of it.
             while (i < n && content[i] != ',' && !isLineEnd(content[i]))
                 ++i;
+        } else if (content[i] == ',') {
+            // Nothing between two commas: empty text, which is written back as "" and so
+            // cannot vanish from a file of one value a line.
+            value = Value::makeText(QByteArray());
         } else {
             qsizetype end = i;
             while (end < n && content[end] != ',' && !isLineEnd(content[end]))
                 ++end;
-            const QByteArray token = content.mid(i, end - i).trimmed();
+            const QByteArray token = bareToken(QByteArrayView(content).sliced(i, end - i));
             if (token == "#TRUE#" || token == "#FALSE#")
                 value = {Value::Boolean, token};
             else
@@ -134,7 +163,7 @@ bool readFile(const QString& path, QByteArray* content, QString* error)
 }
 
 bool rewriteFile(const QString& path, const QString& tempPath, const QByteArray& content,
-                 QString* error)
+                 QString* error, bool syncToDisk)
 {
     QFile temp(tempPath);
     if (!temp.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
@@ -143,7 +172,7 @@ bool rewriteFile(const QString& path, const QString& tempPath, const QByteArray&
         return false;
     }
     const bool written = temp.write(content) == content.size() && temp.flush();
-    const bool synced = written && ::fsync(temp.handle()) == 0;
+    const bool synced = written && (!syncToDisk || ::fsync(temp.handle()) == 0);
     temp.close();
     if (!written || !synced) {
         if (error)

@@ -18,18 +18,22 @@ struct Value
         Boolean
     };
     Kind kind = Text;
-    // Text: the characters between the quotes. Number: the token as it stood, blanks trimmed.
+    // Text: the characters between the quotes (empty for an empty field). Number: the bare
+    // token, never empty, without the blanks around it and without double quotes.
     // Boolean: "#TRUE#" or "#FALSE#".
     QByteArray text;
 
     bool isTrue() const { return kind == Boolean && text == "#TRUE#"; }
+    bool operator==(const Value&) const = default;
     static Value makeText(const QByteArray& characters) { return {Text, characters}; }
 };
 
 // Reads every value of a file's content, in order. A value that begins with a double quote
 // runs to the next double quote; "#TRUE#" and "#FALSE#" are Booleans; anything else runs to
-// the next comma or line end. Blanks before a value are skipped, and so are empty lines.
-// Never fails: damaged input gives whatever values can be taken from it.
+// the next comma or line end. Blanks (space, tab, vertical tab, form feed) before a value are
+// skipped, and so are empty lines. Never fails: damaged input gives whatever values can be
+// taken from it, and every value it gives, written back with encode() and encodeRecord(),
+// reads back the same.
 QList<Value> readValues(const QByteArray& content);
 
 // The leading decimal number of a text after skipping blanks (with an optional sign);
@@ -49,9 +53,10 @@ bool readFile(const QString& path, QByteArray* content, QString* error = nullptr
 // Replaces a file's content through its temporary file: write and flush `tempPath`, then
 // rename it over `path` in one step, so there is never a moment without the file and a
 // crash leaves either the old or the new content. Returns false (and why in *error) when
-// any step fails; the original is then untouched.
+// any step fails; the original is then untouched. Without `syncToDisk` the content is not
+// forced to the disk first: for files that need not survive a crash of the computer.
 bool rewriteFile(const QString& path, const QString& tempPath, const QByteArray& content,
-                 QString* error = nullptr);
+                 QString* error = nullptr, bool syncToDisk = true);
 // Appends bytes to a file, creating it when missing.
 bool appendToFile(const QString& path, const QByteArray& bytes, QString* error = nullptr);
 

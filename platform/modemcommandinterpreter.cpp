@@ -1,5 +1,8 @@
 #include "platform/modemcommandinterpreter.h"
 
+#include "platform/modemline.h"
+
+#include <QDateTime>
 #include <algorithm>
 #include <utility>
 
@@ -61,6 +64,11 @@ void ModemCommandInterpreter::reset()
     m_registers[guardTime] = 50;
     m_echo = true;
     m_modulation = QByteArrayLiteral("56,1");
+    m_numeric = false;
+    m_connectReport = 0;
+    m_carrierDetectAlwaysOn = false;
+    m_callerId = false;
+    m_callerName.clear();
 }
 
 int ModemCommandInterpreter::sRegister(int number) const
@@ -199,6 +207,30 @@ bool ModemCommandInterpreter::executeCommand(const QByteArray& body, qsizetype& 
         m_echo = value == 1;
         return true;
     }
+    case 'V': {
+        const int value = readNumber(body, pos);
+        if (value > 1)
+            return false;
+        m_numeric = value == 0;
+        return true;
+    }
+    case 'W': {
+        const int value = readNumber(body, pos);
+        if (value > 2)
+            return false;
+        m_connectReport = value;
+        return true;
+    }
+    case '&': {
+        if (pos >= body.size() || upper(body[pos]) != 'C')
+            return false;
+        ++pos;
+        const int value = readNumber(body, pos);
+        if (value > 1)
+            return false;
+        m_carrierDetectAlwaysOn = value == 0;
+        return true;
+    }
     case 'H': {
         const int value = readNumber(body, pos);
         if (value > 1)
@@ -260,32 +292,76 @@ bool ModemCommandInterpreter::executeCommand(const QByteArray& body, qsizetype& 
     }
 }
 
-// Extended commands run to a ';' or the end of the line. Only +MS (modulation) is known.
+// Extended commands run to a ';' or the end of the line: "+NAME=value", or "+NAME?" and
+// "+NAME=?" to show the value. Known: +MS (modulation), +VCID (caller ID on or off) and
+// +VNAME (the name sent as the caller's, in double quotes when it holds blanks or ';').
 bool ModemCommandInterpreter::executeExtended(const QByteArray& body, qsizetype& pos,
                                               ModemCommandOutcome& outcome)
 {
     QByteArray name;
     while (pos < body.size() && body[pos] != '=' && body[pos] != '?' && body[pos] != ';')
         name += upper(body[pos++]);
-    if (name.trimmed() != "MS" || pos >= body.size() || body[pos] == ';')
+    name = name.trimmed();
+    if (pos >= body.size() || body[pos] == ';')
         return false;
     const bool assign = body[pos] == '=';
     ++pos;
-    qsizetype end = body.indexOf(';', pos);
-    if (end < 0)
-        end = body.size();
-    const QByteArray value = body.mid(pos, end - pos).trimmed();
-    pos = end < body.size() ? end + 1 : end;
-    if (assign && value != "?") {
-        if (value.isEmpty())
+    skipBlanks(body, pos);
+    QByteArray value;
+    bool quoted = false;
+    if (assign && pos < body.size() && body[pos] == '"') {
+        const qsizetype closing = body.indexOf('"', pos + 1);
+        if (closing < 0)
             return false;
-        m_modulation = value;
+        value = body.mid(pos + 1, closing - pos - 1);
+        quoted = true;
+        pos = closing + 1;
+        skipBlanks(body, pos);
+        if (pos < body.size() && body[pos] != ';')
+            return false;
     } else {
-        if (!value.isEmpty() && value != "?")
-            return false;
-        outcome.information += informationText("+MS: " + m_modulation);
+        qsizetype end = body.indexOf(';', pos);
+        if (end < 0)
+            end = body.size();
+        value = body.mid(pos, end - pos).trimmed();
+        pos = end;
     }
-    return true;
+    if (pos < body.size())
+        ++pos; // the ';'
+    const bool query = !quoted && (assign ? value == "?" : value.isEmpty());
+    if (!assign && !query)
+        return false;
+
+    if (name == "MS") {
+        if (query)
+            outcome.information += informationText("+MS: " + m_modulation);
+        else if (value.isEmpty())
+            return false;
+        else
+            m_modulation = value;
+        return true;
+    }
+    if (name == "VCID") {
+        if (query)
+            outcome.information += informationText("+VCID: " + QByteArray(m_callerId ? "1" : "0"));
+        else if (value == "0" || value == "1")
+            m_callerId = value == "1";
+        else
+            return false;
+        return true;
+    }
+    if (name == "VNAME") {
+        if (query) {
+            outcome.information += informationText("+VNAME: \"" + m_callerName + '"');
+            return true;
+        }
+        if (value.size() > ModemHandshake::maxCallerNameLength ||
+            ModemHandshake::callerIdField(value, value.size()) != value)
+            return false;
+        m_callerName = value;
+        return true;
+    }
+    return false;
 }
 
 QByteArray ModemCommandInterpreter::informationText(const QByteArray& text) const
@@ -296,36 +372,84 @@ QByteArray ModemCommandInterpreter::informationText(const QByteArray& text) cons
 
 QByteArray ModemCommandInterpreter::resultText(ModemResult result, int connectRate) const
 {
+    // The standard numbers; -1 for results that have none.
+    int number = -1;
     QByteArray words;
     switch (result) {
     case ModemResult::Ok:
+        number = 0;
         words = "OK";
         break;
     case ModemResult::Connect:
+        number = 1;
         words = "CONNECT";
-        if (connectRate > 0)
-            words += ' ' + QByteArray::number(connectRate);
         break;
     case ModemResult::Ring:
+        number = 2;
         words = "RING";
         break;
     case ModemResult::NoCarrier:
+        number = 3;
         words = "NO CARRIER";
         break;
     case ModemResult::Error:
+        number = 4;
         words = "ERROR";
         break;
     case ModemResult::NoDialTone:
+        number = 6;
         words = "NO DIAL TONE";
         break;
+    case ModemResult::NoDialToneOneWord:
+        number = 6;
+        words = "NO DIALTONE";
+        break;
     case ModemResult::Busy:
+        number = 7;
         words = "BUSY";
         break;
     case ModemResult::NoAnswer:
+        number = 8;
         words = "NO ANSWER";
         break;
+    case ModemResult::Delayed:
+        words = "DELAYED";
+        break;
+    case ModemResult::Blacklisted:
+        words = "BLACKLISTED";
+        break;
+    case ModemResult::Voice:
+        words = "VOICE";
+        break;
+    case ModemResult::Ringing:
+        words = "RINGING";
+        break;
     }
-    return informationText(words);
+    if (m_numeric && number >= 0)
+        return QByteArray::number(number) + lineEnd();
+    if (result != ModemResult::Connect)
+        return informationText(words);
+
+    const QByteArray rate = connectRate > 0 ? QByteArray::number(connectRate) : QByteArray();
+    if (m_connectReport == 0)
+        return informationText(rate.isEmpty() ? words : words + ' ' + rate);
+    // The extended report, as error-correcting modems give it.
+    return informationText(rate.isEmpty() ? QByteArray("CARRIER") : "CARRIER " + rate) +
+           informationText("PROTOCOL: LAPM") + informationText("COMPRESSION: V42BIS") +
+           informationText(words + (rate.isEmpty() ? QByteArray() : ' ' + rate) +
+                           "/ARQ/V90/LAPM/V42BIS");
+}
+
+QByteArray ModemCommandInterpreter::callerIdText(const QDateTime& when, const QByteArray& number,
+                                                 const QByteArray& name) const
+{
+    const QByteArray lineBreak = QByteArray(1, lineEnd()) + lineFeed();
+    const auto field = [](const QByteArray& value) {
+        return value.isEmpty() ? QByteArray("O") : value;
+    };
+    return lineBreak + "DATE = " + when.toString(QStringLiteral("MMdd")).toLatin1() + lineBreak +
+           "TIME = " + when.toString(QStringLiteral("HHmm")).toLatin1() + lineBreak +
+           "NMBR = " + field(number) + lineBreak + "NAME = " + field(name) + lineBreak;
 }
 
 } // namespace tellaran

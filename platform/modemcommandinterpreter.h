@@ -5,9 +5,11 @@
 #include <array>
 #include <optional>
 
+class QDateTime;
+
 namespace tellaran {
 
-// Result codes of the modem, sent to the computer in verbose form.
+// Result codes of the modem, sent to the computer as words (V1) or numbers (V0).
 enum class ModemResult
 {
     Ok,
@@ -18,6 +20,13 @@ enum class ModemResult
     NoDialTone,
     Busy,
     NoAnswer,
+    // What some modems report and the test lines answer; they have no standard number and
+    // come as words in V0 too, as RINGING, a progress line, does.
+    NoDialToneOneWord, // "NO DIALTONE"
+    Delayed,
+    Blacklisted,
+    Voice,
+    Ringing,
 };
 
 // What a finished command line asks of the modem beyond its own settings.
@@ -74,14 +83,29 @@ public:
     // Carries out the settings commands of one line and says what else it asks for.
     ModemCommandOutcome execute(const QByteArray& line);
 
-    // The result as sent to the computer, framed by line ends ("\r\nOK\r\n").
+    // The result as sent to the computer: framed by line ends ("\r\nOK\r\n"), or in V0 the
+    // number and a carriage return ("0\r"). CONNECT carries the rate when there is one
+    // (`connectRate` > 0); with W1 or W2 it comes in its extended form, after the carrier,
+    // protocol and compression lines.
     QByteArray resultText(ModemResult result, int connectRate = 0) const;
     // One line of information text, framed the same way.
     QByteArray informationText(const QByteArray& text) const;
+    // The caller-ID lines sent between the first and second RING (+VCID=1). An empty number
+    // or name is sent as "O", not available.
+    QByteArray callerIdText(const QDateTime& when, const QByteArray& number,
+                            const QByteArray& name) const;
 
     int sRegister(int number) const;
     void setSRegister(int number, int value);
     bool echo() const { return m_echo; }
+    // V0: numeric results.
+    bool numericResults() const { return m_numeric; }
+    // &C0: carrier detect always on; &C1 (default): it follows the carrier.
+    bool carrierDetectAlwaysOn() const { return m_carrierDetectAlwaysOn; }
+    // +VCID=1: caller-ID lines while an incoming call rings.
+    bool callerIdEnabled() const { return m_callerId; }
+    // +VNAME: the name this modem sends as the caller's when it calls.
+    const QByteArray& callerName() const { return m_callerName; }
 
     // Factory settings (ATZ).
     void reset();
@@ -97,6 +121,12 @@ private:
     // Speaker, dialing method, result set and compression have no effect on a line that is
     // a socket: those commands are checked and accepted. The modulation is kept for +MS?.
     QByteArray m_modulation;
+    bool m_numeric = false;
+    // W0 plain CONNECT; W1, W2 the extended report.
+    int m_connectReport = 0;
+    bool m_carrierDetectAlwaysOn = false;
+    bool m_callerId = false;
+    QByteArray m_callerName;
 
     // The line being typed, and whether the rest of it is being dropped (no "AT" prefix).
     QByteArray m_buffer;

@@ -101,6 +101,72 @@ ModemLineAddress parseDialString(const QByteArray& dialString)
     return exchangeAddress(text);
 }
 
+ModemTestLine parseTestLine(const QByteArray& dialString)
+{
+    const QByteArray text = dialString.trimmed().toUpper();
+    constexpr QByteArrayView prefix = "TEST-";
+    if (!text.startsWith(prefix))
+        return ModemTestLine::None;
+    const QByteArray name = text.mid(prefix.size());
+    const struct
+    {
+        const char* name;
+        ModemTestLine line;
+    } lines[] = {
+        {"BUSY", ModemTestLine::Busy},
+        {"NOANSWER", ModemTestLine::NoAnswer},
+        {"NOCARRIER", ModemTestLine::NoCarrier},
+        {"NODIALTONE", ModemTestLine::NoDialTone},
+        {"ERROR", ModemTestLine::Error},
+        {"DELAYED", ModemTestLine::Delayed},
+        {"BLACKLISTED", ModemTestLine::Blacklisted},
+        {"VOICE", ModemTestLine::Voice},
+        {"SILENT", ModemTestLine::Silent},
+        {"RINGING", ModemTestLine::Ringing},
+    };
+    for (const auto& line : lines) {
+        if (name == line.name)
+            return line.line;
+    }
+    return ModemTestLine::None;
+}
+
+namespace ModemHandshake {
+
+QByteArray callerIdField(QByteArrayView text, qsizetype cap)
+{
+    QByteArray field;
+    for (const char c : text) {
+        if (field.size() >= cap)
+            break;
+        if (c >= ' ' && c <= '~')
+            field += c;
+    }
+    return field;
+}
+
+QByteArray callerLine(const QByteArray& number, const QByteArray& name)
+{
+    return callerPrefix +
+           callerIdField(QByteArray(number).replace(' ', ""), maxCallerNumberLength) + ' ' +
+           callerIdField(name, maxCallerNameLength) + '\n';
+}
+
+bool parseCallerLine(QByteArrayView line, QByteArray* number, QByteArray* name)
+{
+    if (!line.startsWith(callerPrefix) || !line.endsWith('\n'))
+        return false;
+    line = line.sliced(callerPrefix.size()).chopped(1);
+    const qsizetype blank = line.indexOf(' ');
+    const QByteArrayView numberPart = blank < 0 ? line : line.first(blank);
+    const QByteArrayView namePart = blank < 0 ? QByteArrayView() : line.sliced(blank + 1);
+    *number = callerIdField(numberPart, maxCallerNumberLength);
+    *name = callerIdField(namePart, maxCallerNameLength);
+    return true;
+}
+
+} // namespace ModemHandshake
+
 bool isValidExchangeName(const QString& name)
 {
     if (name.isEmpty() || name.size() > 64 || name.startsWith(u'.'))

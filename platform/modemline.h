@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QByteArrayView>
 #include <QString>
 #include <QtGlobal>
 
@@ -33,6 +34,24 @@ ModemLineAddress parseModemLine(const QString& line);
 // go, and in names also dashes, brackets and commas.
 ModemLineAddress parseDialString(const QByteArray& dialString);
 
+// Lines that answer a call attempt in a set way, with no modem at the other end, so that a
+// test can dial a failure: the dial string "TEST-" and the line's name, in any case.
+enum class ModemTestLine
+{
+    None, // not a test line
+    Busy,
+    NoAnswer,
+    NoCarrier,
+    NoDialTone, // answers the one-word "NO DIALTONE"
+    Error,
+    Delayed,
+    Blacklisted,
+    Voice,
+    Silent,  // answers nothing at all, however long
+    Ringing, // "RINGING" at once and on every ring, NO ANSWER after S7 seconds
+};
+ModemTestLine parseTestLine(const QByteArray& dialString);
+
 // A name that stays inside the exchange folder: letters, digits and "_+#*.-", not starting
 // with a dot, at most 64 characters.
 bool isValidExchangeName(const QString& name);
@@ -60,6 +79,21 @@ inline const QByteArray answer = QByteArrayLiteral("TELLARAN-LINE/1 ANSWER\n");
 inline const QByteArray busy = QByteArrayLiteral("TELLARAN-LINE/1 BUSY\n");
 // Longest token line; a longer line is no handshake.
 inline constexpr qint64 maxTokenLength = 64;
+
+// Right after CALL the caller says who it is, for the callee's caller ID:
+// "TELLARAN-LINE/1 CALLER <its line> <its name>" and a line feed.
+inline const QByteArray callerPrefix = QByteArrayLiteral("TELLARAN-LINE/1 CALLER ");
+// Caller-ID names have at most 15 characters; numbers here are line names or addresses.
+inline constexpr qsizetype maxCallerNameLength = 15;
+inline constexpr qsizetype maxCallerNumberLength = 64;
+inline constexpr qint64 maxCallerLineLength = 128;
+QByteArray callerLine(const QByteArray& number, const QByteArray& name);
+// Reads a caller line; false for anything else. What it holds comes from the other end: both
+// fields are cut to printable characters within their lengths.
+bool parseCallerLine(QByteArrayView line, QByteArray* number, QByteArray* name);
+// `text` with everything but printable ASCII left out, at most `cap` characters: a caller-ID
+// field can never carry a line end, so never pass for a result.
+QByteArray callerIdField(QByteArrayView text, qsizetype cap);
 } // namespace ModemHandshake
 
 } // namespace tellaran

@@ -1,11 +1,14 @@
 #include "platform/modemlinesocket.h"
 
+#include "platform/logging.h"
+
+#include <QFile>
 #include <QHostAddress>
-#include <QLocalServer>
 #include <QLocalSocket>
-#include <QTcpServer>
 #include <QTcpSocket>
 #include <QTimer>
+#include <cerrno>
+#include <unistd.h>
 
 namespace tellaran {
 
@@ -175,6 +178,15 @@ void ModemLineConnection::abort()
     deleteLater();
 }
 
+ModemLineListener::ModemLineListener(QObject* parent) : QObject(parent)
+{
+    connect(&m_listening, &ListeningSocket::accepted, this, &ModemLineListener::takeConnection);
+    connect(&m_listening, &ListeningSocket::acceptPaused, this, [](const QString& error) {
+        qCWarning(lcVmodem) << "The virtual modem cannot take calls for now, trying again:"
+                            << error;
+    });
+}
+
 ModemLineListener::~ModemLineListener()
 {
     close();
@@ -198,19 +210,15 @@ bool ModemLineListener::listen(const ModemLineAddress& address, const QString& e
         else if (!host.setAddress(address.host))
             return fail(QStringLiteral("line %1: %2 is not an address of this computer")
                             .arg(address.toString(), address.host));
-        auto* server = new QTcpServer(this);
-        if (!server->listen(host, address.port)) {
-            const QString reason =
-                server->serverError() == QAbstractSocket::AddressInUseError
-                    ? QStringLiteral("line %1 is already held by another "
-                                     "modem or program")
-                          .arg(address.toString())
-                    : QStringLiteral("line %1: %2").arg(address.toString(), server->errorString());
-            delete server;
-            return fail(reason);
+        QString error;
+        if (!m_listening.listenTcp(host, address.port, &error)) {
+            return fail(m_listening.lastErrorNumber() == EADDRINUSE
+                            ? QStringLiteral("line %1 is already held by another "
+                                             "modem or program")
+                                  .arg(address.toString())
+                            : QStringLiteral("line %1: %2").arg(address.toString(), error));
         }
-        connect(server, &QTcpServer::newConnection, this, &ModemLineListener::takePending);
-        m_tcp = server;
+        m_isTcp = true;
         return true;
     }
     if (!address.isExchange())
@@ -226,55 +234,48 @@ bool ModemLineListener::listen(const ModemLineAddress& address, const QString& e
         return fail(
             QStringLiteral("line %1: %2 is in the way and is not a line").arg(address.name, path));
     case SocketFileState::Stale:
-        QLocalServer::removeServer(path);
+        QFile::remove(path);
         break;
     case SocketFileState::Missing:
         break;
     }
-    auto* server = new QLocalServer(this);
-    server->setSocketOptions(QLocalServer::UserAccessOption);
-    if (!server->listen(path)) {
-        const QString reason =
-            QStringLiteral("line %1: %2").arg(address.name, server->errorString());
-        delete server;
-        return fail(reason);
-    }
-    connect(server, &QLocalServer::newConnection, this, &ModemLineListener::takePending);
-    m_local = server;
+    QString error;
+    if (!m_listening.listenLocal(path, &error))
+        return fail(QStringLiteral("line %1: %2").arg(address.name, error));
+    m_isTcp = false;
     return true;
 }
 
 void ModemLineListener::close()
 {
-    // Closed at once so the line is free now; deleted later because this may run inside
-    // one of the server's own signals. Closing the local server removes its socket file.
-    if (m_tcp) {
-        m_tcp->close();
-        m_tcp->deleteLater();
-        m_tcp = nullptr;
-    }
-    if (m_local) {
-        m_local->close();
-        m_local->deleteLater();
-        m_local = nullptr;
-    }
+    // Closing the local socket removes its file: the line is free at once.
+    m_listening.close();
 }
 
 bool ModemLineListener::isListening() const
 {
-    return m_tcp || m_local;
+    return m_listening.isListening();
 }
 
-void ModemLineListener::takePending()
+void ModemLineListener::takeConnection(qintptr descriptor)
 {
-    while (m_tcp && m_tcp->hasPendingConnections()) {
-        if (QTcpSocket* socket = m_tcp->nextPendingConnection())
-            Q_EMIT incoming(new ModemLineConnection(socket, this));
+    if (m_isTcp) {
+        auto* socket = new QTcpSocket;
+        if (!socket->setSocketDescriptor(descriptor)) {
+            ::close(int(descriptor));
+            delete socket;
+            return;
+        }
+        Q_EMIT incoming(new ModemLineConnection(socket, this));
+        return;
     }
-    while (m_local && m_local->hasPendingConnections()) {
-        if (QLocalSocket* socket = m_local->nextPendingConnection())
-            Q_EMIT incoming(new ModemLineConnection(socket, this));
+    auto* socket = new QLocalSocket;
+    if (!socket->setSocketDescriptor(descriptor)) {
+        ::close(int(descriptor));
+        delete socket;
+        return;
     }
+    Q_EMIT incoming(new ModemLineConnection(socket, this));
 }
 
 } // namespace tellaran

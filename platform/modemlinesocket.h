@@ -1,14 +1,13 @@
 #pragma once
 
+#include "platform/listeningsocket.h"
 #include "platform/modemline.h"
 
 #include <QObject>
 #include <QString>
 
 class QIODevice;
-class QLocalServer;
 class QLocalSocket;
-class QTcpServer;
 class QTcpSocket;
 
 namespace tellaran {
@@ -70,7 +69,7 @@ class ModemLineListener : public QObject
 {
     Q_OBJECT
 public:
-    using QObject::QObject;
+    explicit ModemLineListener(QObject* parent = nullptr);
     ~ModemLineListener() override;
 
     // Takes the line. Fails, saying why, when the line is held by a live modem or cannot be
@@ -85,10 +84,10 @@ Q_SIGNALS:
     void incoming(tellaran::ModemLineConnection* connection);
 
 private:
-    void takePending();
+    void takeConnection(qintptr descriptor);
 
-    QTcpServer* m_tcp = nullptr;
-    QLocalServer* m_local = nullptr;
+    ListeningSocket m_listening;
+    bool m_isTcp = false;
 };
 
 } // namespace tellaran

@@ -98,6 +98,40 @@ void Socket::Close()
     state_ = Closed;
 }
 
+void Socket::Abort()
+{
+    detach(false);
+    state_ = Closed;
+}
+
+void Socket::setReceivePaused(bool paused)
+{
+    if (paused == receivePaused_)
+        return;
+    receivePaused_ = paused;
+    if (tcp_)
+        tcp_->setReadBufferSize(paused ? PausedReadBuffer : 0);
+    if (paused)
+        return;
+    // What came while paused raised no event; look once the caller has finished.
+    const quint64 generation = generation_;
+    QTimer::singleShot(0, this, [this, generation] {
+        if (generation != generation_ || receivePaused_)
+            return;
+        const QPointer<Socket> self(this);
+        if (!inbox_.isEmpty() && !(tcp_ && tcp_->bytesAvailable() > 0)) {
+            Q_EMIT DataArrivalEvent(inbox_.size());
+            if (!self || generation != generation_)
+                return;
+        }
+        onReadyRead();
+        if (!self || generation != generation_)
+            return;
+        if (tcp_ && tcp_->state() != QAbstractSocket::ConnectedState)
+            onPeerClosed();
+    });
+}
+
 QString Socket::LocalIP()
 {
     const QList<QNetworkInterface> interfaces = QNetworkInterface::allInterfaces();
@@ -122,6 +156,21 @@ QHostAddress Socket::PeerAddress() const
     return tcp_ ? withoutIPv4Mapping(tcp_->peerAddress()) : QHostAddress();
 }
 
+quint16 Socket::PeerPort() const
+{
+    return tcp_ ? tcp_->peerPort() : 0;
+}
+
+QHostAddress Socket::LocalAddress() const
+{
+    return tcp_ ? withoutIPv4Mapping(tcp_->localAddress()) : QHostAddress();
+}
+
+quint16 Socket::LocalPort() const
+{
+    return tcp_ ? tcp_->localPort() : 0;
+}
+
 qint64 Socket::BytesToWrite() const
 {
     return tcp_ ? tcp_->bytesToWrite() : 0;
@@ -135,6 +184,8 @@ void Socket::adoptAccepted(QTcpSocket* accepted)
         return;
     attach(accepted);
     state_ = Connected;
+    if (receivePaused_)
+        accepted->setReadBufferSize(PausedReadBuffer);
     // Bytes or the peer's close may have come while the connection waited to be accepted,
     // when nobody was listening to its signals. Look once the caller has finished.
     const quint64 generation = generation_;
@@ -164,7 +215,7 @@ void Socket::attach(QTcpSocket* socket)
             [this](QAbstractSocket::SocketError error) { onSocketError(error); });
 }
 
-void Socket::detach()
+void Socket::detach(bool handOnQueued)
 {
     ++generation_;
     inbox_.clear();
@@ -176,7 +227,7 @@ void Socket::detach()
     // We may be inside one of old's own signals (a handler closed or deleted us), so it must
     // outlive this call: it leaves our ownership and goes by deleteLater.
     old->setParent(nullptr);
-    if (old->state() == QAbstractSocket::ConnectedState) {
+    if (handOnQueued && old->state() == QAbstractSocket::ConnectedState) {
         // Hand what is still queued to the system, which delivers it after the close.
         old->flush();
         connect(old, &QAbstractSocket::disconnected, old, &QObject::deleteLater);
@@ -204,7 +255,7 @@ void Socket::onReadyRead()
     const QPointer<Socket> self(this);
     // A handler running a nested event loop gets no second readyRead for bytes that come
     // meanwhile, so keep going until the socket has nothing left.
-    while (state_ == Connected && tcp_ && tcp_->bytesAvailable() > 0) {
+    while (!receivePaused_ && state_ == Connected && tcp_ && tcp_->bytesAvailable() > 0) {
         const quint64 generation = generation_;
         inbox_ += tcp_->readAll();
         Q_EMIT DataArrivalEvent(inbox_.size());
@@ -215,7 +266,8 @@ void Socket::onReadyRead()
 
 void Socket::onPeerClosed()
 {
-    if (state_ != Connected || peerCloseSeen_)
+    // While paused the close waits, with the bytes before it, until receiving resumes.
+    if (state_ != Connected || peerCloseSeen_ || receivePaused_)
         return;
     peerCloseSeen_ = true;
     const QPointer<Socket> self(this);

@@ -56,14 +56,28 @@ public:
     qint64 BytesReceived() const;
 
     // Closes the connection (or abandons an attempt) and returns to state 0. Raises no event.
+    // What is still queued for the peer is handed to the system first.
     void Close();
+    // Closes at once, throwing away what is still queued for the peer. Raises no event.
+    void Abort();
+
+    // While paused, nothing more is read from the connection and no DataArrivalEvent is
+    // raised: the socket takes at most PausedReadBuffer bytes more, then the system's own
+    // buffers fill and TCP slows the peer down. Resuming raises DataArrivalEvent, from the
+    // event loop, for what came meanwhile.
+    void setReceivePaused(bool paused);
+    bool isReceivePaused() const { return receivePaused_; }
+    static constexpr qint64 PausedReadBuffer = 64 * 1024;
 
     // This computer's own address as text: the first non-loopback IPv4 address of an
     // interface that is up, or "127.0.0.1" when there is none.
     static QString LocalIP();
 
-    // The far end of a connected or accepted socket.
+    // The far end of a connected or accepted socket, and this end.
     QHostAddress PeerAddress() const;
+    quint16 PeerPort() const;
+    QHostAddress LocalAddress() const;
+    quint16 LocalPort() const;
 
     // Bytes handed to SendData that the operating system has not taken yet.
     qint64 BytesToWrite() const;
@@ -80,7 +94,7 @@ Q_SIGNALS:
 
 private:
     void attach(QTcpSocket* socket);
-    void detach();
+    void detach(bool handOnQueued = true);
     void onConnected();
     void onReadyRead();
     void onPeerClosed();
@@ -97,6 +111,7 @@ private:
     quint64 generation_ = 0;
     bool peerCloseSeen_ = false;
     bool insideConnect_ = false;
+    bool receivePaused_ = false;
 };
 
 // An IPv4 address that reached a dual-stack listener as "::ffff:a.b.c.d" comes back as plain

@@ -1,27 +1,26 @@
 #include "platform/socketarray.h"
 
 #include <QPointer>
-#include <QTcpServer>
 #include <QTcpSocket>
+#include <unistd.h>
 
 namespace tellaran {
 
-SocketArray::SocketArray(QObject* parent) : QObject(parent), server_(new QTcpServer(this))
+SocketArray::SocketArray(QObject* parent) : QObject(parent)
 {
-    connect(server_, &QTcpServer::newConnection, this, &SocketArray::onNewConnection);
+    connect(&listening_, &ListeningSocket::accepted, this, &SocketArray::onAccepted);
+    connect(&listening_, &ListeningSocket::acceptPaused, this, &SocketArray::acceptPaused);
 }
 
 SocketArray::~SocketArray()
 {
-    for (const auto& [requestId, tcp] : pending_)
+    for (const auto& [requestId, tcp] : pending_) {
         tcp->abort();
+        tcp->deleteLater();
+    }
     pending_.clear();
     elements_.clear();
-    // We may be deleted from a connection-request handler, inside the server's own signal:
-    // free the port now, the object later.
-    server_->close();
-    server_->setParent(nullptr);
-    server_->deleteLater();
+    listening_.close();
 }
 
 void SocketArray::setLocalPort(quint16 port)
@@ -31,18 +30,14 @@ void SocketArray::setLocalPort(quint16 port)
 
 quint16 SocketArray::LocalPort() const
 {
-    return server_->isListening() ? server_->serverPort() : localPort_;
+    return listening_.isListening() ? listening_.port() : localPort_;
 }
 
 bool SocketArray::Listen(QString* error)
 {
-    if (server_->isListening())
+    if (listening_.isListening())
         return true;
-    if (server_->listen(QHostAddress::Any, localPort_))
-        return true;
-    if (error)
-        *error = server_->errorString();
-    return false;
+    return listening_.listenTcp(localPort_, error);
 }
 
 int SocketArray::UBound() const
@@ -106,7 +101,7 @@ Socket* SocketArray::element(int index) const
 int SocketArray::State(int index) const
 {
     if (index == 0)
-        return server_->isListening() ? Socket::Listening : Socket::Closed;
+        return listening_.isListening() ? Socket::Listening : Socket::Closed;
     const Socket* socket = element(index);
     return socket ? socket->State() : Socket::Closed;
 }
@@ -123,32 +118,41 @@ QByteArray SocketArray::GetData(int index)
     return socket ? socket->GetData() : QByteArray();
 }
 
-void SocketArray::Close(int index)
+void SocketArray::Close(int index, bool abort)
 {
     if (index == 0) {
-        server_->close();
+        listening_.close();
         return;
     }
-    if (Socket* socket = element(index))
-        socket->Close();
+    if (Socket* socket = element(index)) {
+        const bool wasOpen = socket->State() != Socket::Closed;
+        if (abort)
+            socket->Abort();
+        else
+            socket->Close();
+        // A descriptor may have come free.
+        if (wasOpen)
+            listening_.retryNow();
+    }
 }
 
-void SocketArray::onNewConnection()
+void SocketArray::onAccepted(qintptr descriptor)
 {
-    const QPointer<SocketArray> self(this);
-    while (server_->hasPendingConnections()) {
-        QTcpSocket* tcp = server_->nextPendingConnection();
-        if (!tcp)
-            break;
-        const qintptr requestId = nextRequestId_++;
-        pending_.emplace(requestId, tcp);
-        Q_EMIT ConnectionRequestEvent(0, requestId);
-        if (!self)
-            return;
-        // A request the handler neither accepted nor rejected would hold its connection
-        // open for good.
-        Reject(requestId);
+    auto* tcp = new QTcpSocket(this);
+    if (!tcp->setSocketDescriptor(descriptor)) {
+        ::close(int(descriptor));
+        tcp->deleteLater();
+        return;
     }
+    const qintptr requestId = nextRequestId_++;
+    pending_.emplace(requestId, tcp);
+    const QPointer<SocketArray> self(this);
+    Q_EMIT ConnectionRequestEvent(0, requestId);
+    if (!self)
+        return;
+    // A request the handler neither accepted nor rejected would hold its connection open for
+    // good.
+    Reject(requestId);
 }
 
 } // namespace tellaran

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/listeningsocket.h"
 #include "platform/socket.h"
 
 #include <QHostAddress>
@@ -8,7 +9,6 @@
 #include <memory>
 #include <set>
 
-class QTcpServer;
 class QTcpSocket;
 
 namespace tellaran {
@@ -29,9 +29,16 @@ public:
     // Element 0: the listening socket.
     void setLocalPort(quint16 port);
     quint16 LocalPort() const;
-    // Listens on every local address. Returns false (and the description in *error) when the
-    // port cannot be bound. With port 0 the system picks one; LocalPort() then tells which.
+    // Listens on every local address, with a backlog of ListenBacklog. Returns false (and the
+    // description in *error) when the port cannot be bound. With port 0 the system picks one;
+    // LocalPort() then tells which.
     bool Listen(QString* error = nullptr);
+    static constexpr int ListenBacklog = ListeningSocket::DefaultBacklog;
+
+    // When a connection cannot be accepted (out of file descriptors, say), accepting pauses
+    // and tries again after a short while, or as soon as an element closes, instead of
+    // failing again and again. acceptPaused() is raised once for each run of failures.
+    bool isAcceptPaused() const { return listening_.isPaused(); }
 
     // The highest index loaded so far (0 before any connection was accepted).
     int UBound() const;
@@ -50,17 +57,20 @@ public:
     int State(int index) const;
     void SendData(int index, const QByteArray& data);
     QByteArray GetData(int index);
-    void Close(int index);
+    // Closes element `index`; with `abort`, what still waits for its peer is thrown away.
+    void Close(int index, bool abort = false);
 
 Q_SIGNALS:
     void ConnectionRequestEvent(int index, qintptr requestId);
     void DataArrivalEvent(int index, qint64 bytesTotal);
     void CloseEvent(int index);
+    // Accepting paused after an accept error; `error` says why.
+    void acceptPaused(const QString& error);
 
 private:
-    void onNewConnection();
+    void onAccepted(qintptr descriptor);
 
-    QTcpServer* server_ = nullptr;
+    ListeningSocket listening_;
     quint16 localPort_ = 0;
     int ubound_ = 0;
     qintptr nextRequestId_ = 1;

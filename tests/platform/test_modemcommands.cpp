@@ -5,6 +5,7 @@
 #include "platform/modemline.h"
 #include "platform/modempacer.h"
 
+#include <QDateTime>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -47,6 +48,9 @@ private Q_SLOTS:
     void registersAndReset();
     void callCommands();
     void resultFraming();
+    void resultFormsAndCarrierDetect();
+    void callerIdSettingsAndText();
+    void testLinesAndCallerLine();
     void escapeNeedsGuardTimes();
     void pacerKeepsTheRateExactly();
     void lineAddresses();
@@ -161,6 +165,99 @@ void TestModemCommands::resultFraming()
     QCOMPARE(modem.resultText(ModemResult::Connect, 56000), QByteArray("\r\nCONNECT 56000\r\n"));
     QCOMPARE(modem.resultText(ModemResult::Connect), QByteArray("\r\nCONNECT\r\n"));
     QCOMPARE(modem.resultText(ModemResult::NoDialTone), QByteArray("\r\nNO DIAL TONE\r\n"));
+}
+
+void TestModemCommands::resultFormsAndCarrierDetect()
+{
+    ModemCommandInterpreter modem;
+    QVERIFY(!modem.carrierDetectAlwaysOn());
+    QVERIFY(!modem.execute("ATV0W2&C0").error);
+    QVERIFY(modem.numericResults());
+    QVERIFY(modem.carrierDetectAlwaysOn());
+    // Numbers end with CR alone; CONNECT is 1 whatever its form; results without a standard
+    // number stay words.
+    const QList<std::pair<ModemResult, QByteArray>> numeric = {
+        {ModemResult::Ok, "0\r"},
+        {ModemResult::Connect, "1\r"},
+        {ModemResult::Ring, "2\r"},
+        {ModemResult::NoCarrier, "3\r"},
+        {ModemResult::Error, "4\r"},
+        {ModemResult::NoDialTone, "6\r"},
+        {ModemResult::Busy, "7\r"},
+        {ModemResult::NoAnswer, "8\r"},
+        {ModemResult::NoDialToneOneWord, "6\r"},
+        {ModemResult::Delayed, "\r\nDELAYED\r\n"},
+        {ModemResult::Ringing, "\r\nRINGING\r\n"},
+    };
+    for (const auto& [result, text] : numeric)
+        QCOMPARE(modem.resultText(result, 56000), text);
+
+    // W2 in words: the info lines, then the extended CONNECT, with the rate or without one.
+    QVERIFY(!modem.execute("ATV1").error);
+    QCOMPARE(modem.resultText(ModemResult::Connect, 56000),
+             QByteArray("\r\nCARRIER 56000\r\n\r\nPROTOCOL: LAPM\r\n\r\nCOMPRESSION: V42BIS\r\n"
+                        "\r\nCONNECT 56000/ARQ/V90/LAPM/V42BIS\r\n"));
+    QVERIFY(modem.resultText(ModemResult::Connect).endsWith("\r\nCONNECT/ARQ/V90/LAPM/V42BIS\r\n"));
+    QCOMPARE(modem.resultText(ModemResult::NoDialToneOneWord), QByteArray("\r\nNO DIALTONE\r\n"));
+
+    for (const char* line : {"ATV2", "ATW3", "AT&C2", "AT&D0"})
+        QVERIFY2(modem.execute(line).error, line);
+    // Factory settings: words, plain CONNECT, carrier detect following the carrier.
+    modem.execute("ATZ");
+    QVERIFY(!modem.numericResults());
+    QVERIFY(!modem.carrierDetectAlwaysOn());
+    QCOMPARE(modem.resultText(ModemResult::Connect, 56000), QByteArray("\r\nCONNECT 56000\r\n"));
+}
+
+void TestModemCommands::callerIdSettingsAndText()
+{
+    ModemCommandInterpreter modem;
+    QVERIFY(!modem.callerIdEnabled());
+    ModemCommandOutcome outcome = modem.execute("AT+VCID=1;+VNAME=\"CONNECTICUT GAS\";+VCID?");
+    QVERIFY(!outcome.error);
+    QVERIFY(modem.callerIdEnabled());
+    QCOMPARE(modem.callerName(), QByteArray("CONNECTICUT GAS"));
+    QCOMPARE(outcome.information, QByteArray("\r\n+VCID: 1\r\n"));
+    QCOMPARE(modem.execute("AT+VNAME?").information,
+             QByteArray("\r\n+VNAME: \"CONNECTICUT GAS\"\r\n"));
+
+    // Names are at most 15 printable characters; a refused name leaves the old one.
+    QVERIFY(!modem.execute("AT+VNAME=ABCDEFGHIJKLMNO").error);
+    QVERIFY(modem.execute("AT+VNAME=ABCDEFGHIJKLMNOP").error);
+    QVERIFY(modem.execute("AT+VNAME=\"A\tB\"").error);
+    QVERIFY(modem.execute("AT+VCID=2").error);
+    QCOMPARE(modem.callerName(), QByteArray("ABCDEFGHIJKLMNO"));
+
+    const QDateTime when(QDate(2024, 3, 21), QTime(14, 5));
+    QCOMPARE(
+        modem.callerIdText(when, "5551", "CONNECTICUT GAS"),
+        QByteArray("\r\nDATE = 0321\r\nTIME = 1405\r\nNMBR = 5551\r\nNAME = CONNECTICUT GAS\r\n"));
+    QVERIFY(modem.callerIdText(when, {}, {}).endsWith("NMBR = O\r\nNAME = O\r\n"));
+    modem.execute("ATZ");
+    QVERIFY(!modem.callerIdEnabled());
+    QVERIFY(modem.callerName().isEmpty());
+}
+
+void TestModemCommands::testLinesAndCallerLine()
+{
+    QCOMPARE(parseTestLine(" test-nodialtone"), ModemTestLine::NoDialTone);
+    QCOMPARE(parseTestLine("TEST-OTHER"), ModemTestLine::None);
+    QCOMPARE(parseTestLine("5551"), ModemTestLine::None);
+
+    // What a caller says of itself reaches the callee's computer as caller-ID text: never a
+    // line end, never more than the field holds.
+    QByteArray number;
+    QByteArray name;
+    QVERIFY(ModemHandshake::parseCallerLine(ModemHandshake::callerLine("5551", "CONNECTICUT GAS"),
+                                            &number, &name));
+    QCOMPARE(number, QByteArray("5551"));
+    QCOMPARE(name, QByteArray("CONNECTICUT GAS"));
+    QVERIFY(ModemHandshake::parseCallerLine(ModemHandshake::callerPrefix + QByteArray(70, '9') +
+                                                " X\r\nCONNECT\r\nABCDEFGHIJKLMNOP\n",
+                                            &number, &name));
+    QCOMPARE(number, QByteArray(64, '9'));
+    QCOMPARE(name, QByteArray("XCONNECTABCDEFG"));
+    QVERIFY(!ModemHandshake::parseCallerLine("TELLARAN-LINE/1 CALL\n", &number, &name));
 }
 
 void TestModemCommands::escapeNeedsGuardTimes()

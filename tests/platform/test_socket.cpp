@@ -7,7 +7,16 @@
 #include <QTest>
 #include <QTimer>
 
+#include <QDir>
+#include <QFileInfo>
+#include <QLocalSocket>
+#include <QTemporaryDir>
+#include <arpa/inet.h>
 #include <memory>
+#include <netinet/in.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 using tellaran::Socket;
 using tellaran::SocketArray;
@@ -73,6 +82,9 @@ private Q_SLOTS:
     void arrayIndicesAreNeverReused();
     void rejectedAndUnansweredRequestsAreClosed();
     void listenOnBusyPortFailsWithReason();
+    void acceptPausesWhileOutOfDescriptors();
+    void pausedSocketReadsNothingUntilResumed();
+    void listeningSocketsOfBothKinds();
 };
 
 void TestSocket::bytesCrossBothWaysEightBitClean()
@@ -295,6 +307,128 @@ void TestSocket::listenOnBusyPortFailsWithReason()
     QVERIFY(!array.Listen(&reason));
     QVERIFY(!reason.isEmpty());
     QCOMPARE(array.State(0), int(Socket::Closed));
+}
+
+namespace {
+
+qint64 cpuMicroseconds()
+{
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return qint64(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) * 1000000 +
+           usage.ru_utime.tv_usec + usage.ru_stime.tv_usec;
+}
+
+} // namespace
+
+void TestSocket::acceptPausesWhileOutOfDescriptors()
+{
+    Server server;
+    QSignalSpy paused(&server.array, &SocketArray::acceptPaused);
+    QSignalSpy closes(&server.array, &SocketArray::CloseEvent);
+    // Four clients whose descriptors exist before the limit comes down.
+    std::vector<int> clients;
+    for (int i = 0; i < 4; ++i)
+        clients.push_back(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    rlimit original{};
+    QVERIFY(getrlimit(RLIMIT_NOFILE, &original) == 0);
+    // Room for two more descriptors: the server accepts two clients, then runs out. New
+    // descriptors take the lowest free number, so the gaps below the highest are filled first.
+    int highest = 0;
+    const QStringList open = QDir(QStringLiteral("/proc/self/fd"))
+                                 .entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot);
+    for (const QString& name : open)
+        highest = std::max(highest, name.toInt());
+    std::vector<int> fillers;
+    for (int fd = ::dup(0); fd >= 0; fd = ::dup(0)) {
+        if (fd > highest) {
+            ::close(fd);
+            break;
+        }
+        fillers.push_back(fd);
+    }
+    rlimit lowered = original;
+    lowered.rlim_cur = rlim_t(highest) + 1 + 2;
+    QVERIFY(setrlimit(RLIMIT_NOFILE, &lowered) == 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(server.port());
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    for (int client : clients) {
+        QCOMPARE(::connect(client, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
+    }
+    QTRY_COMPARE(paused.size(), 1);
+    QCOMPARE(server.accepted.size(), 2);
+    QVERIFY(server.array.isAcceptPaused());
+
+    // Trying again every 100 ms: one report, and the processor stays free.
+    const qint64 cpuBefore = cpuMicroseconds();
+    QTest::qWait(500);
+    QVERIFY2(cpuMicroseconds() - cpuBefore < 150000, "accepting spins");
+    QCOMPARE(paused.size(), 1);
+    QCOMPARE(server.accepted.size(), 2);
+
+    // A connection that ends frees descriptors (both of its ends live here): the waiting ones
+    // are accepted.
+    ::close(clients.front());
+    QVERIFY(closes.wait(5000));
+    server.array.Close(closes.first().first().toInt());
+    QTRY_COMPARE_WITH_TIMEOUT(server.accepted.size(), 4, 1000);
+    QVERIFY(setrlimit(RLIMIT_NOFILE, &original) == 0);
+    for (std::size_t i = 1; i < clients.size(); ++i)
+        ::close(clients[i]);
+    for (int fd : fillers)
+        ::close(fd);
+}
+
+void TestSocket::pausedSocketReadsNothingUntilResumed()
+{
+    Server server;
+    Socket client;
+    QVERIFY(connectClient(client, server.port()));
+    QTRY_COMPARE(server.accepted.size(), 1);
+    Socket* accepted = server.array.element(1);
+    QSignalSpy arrivals(&server.array, &SocketArray::DataArrivalEvent);
+    accepted->setReceivePaused(true);
+    // Far more than the socket may take while paused: the rest stays with the system and
+    // the sender.
+    const QByteArray bytes = allByteValues(64 * 1024); // 16 MiB
+    client.SendData(bytes);
+    QTest::qWait(200);
+    QCOMPARE(arrivals.size(), 0);
+    QVERIFY(accepted->BytesReceived() <= Socket::PausedReadBuffer);
+    QVERIFY(client.BytesToWrite() > 0);
+
+    accepted->setReceivePaused(false);
+    QByteArray received;
+    QTRY_VERIFY_WITH_TIMEOUT((received += server.array.GetData(1)).size() == bytes.size(), 5000);
+    QCOMPARE(received, bytes);
+}
+
+void TestSocket::listeningSocketsOfBothKinds()
+{
+    // A Unix-domain line: this user's only, gone when closed.
+    QTemporaryDir folder;
+    const QString path = folder.filePath(QStringLiteral("line"));
+    tellaran::ListeningSocket local;
+    QSignalSpy accepted(&local, &tellaran::ListeningSocket::accepted);
+    QVERIFY(local.listenLocal(path));
+    QCOMPARE(QFileInfo(path).permissions() & (QFile::ReadOther | QFile::WriteOther), 0);
+    QLocalSocket caller;
+    caller.connectToServer(path);
+    QVERIFY(accepted.wait(5000));
+    ::close(int(accepted.first().first().value<qintptr>()));
+    local.close();
+    QVERIFY(!QFile::exists(path));
+
+    // A TCP port someone holds: the reason says so.
+    tellaran::ListeningSocket first;
+    QVERIFY(first.listenTcp(QHostAddress(QHostAddress::LocalHost), 0));
+    tellaran::ListeningSocket second;
+    QString error;
+    QVERIFY(!second.listenTcp(QHostAddress(QHostAddress::LocalHost), first.port(), &error));
+    QCOMPARE(second.lastErrorNumber(), EADDRINUSE);
+    QVERIFY(!error.isEmpty());
 }
 
 QTEST_GUILESS_MAIN(TestSocket)

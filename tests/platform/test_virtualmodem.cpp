@@ -3,6 +3,7 @@
 
 #include <QElapsedTimer>
 #include <QLocalSocket>
+#include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTcpServer>
 #include <QTemporaryDir>
@@ -99,6 +100,9 @@ private Q_SLOTS:
     void escapeKeepsTheCall();
     void lineIsHeldWhileOpen();
     void junkOnTheLineAndFromTheComputer();
+    void testLinesAnswerAsSet();
+    void callerIdBetweenTheFirstTwoRings();
+    void carrierDetectHeldOn();
 
 private:
     QString dir() const { return m_exchange.path(); }
@@ -112,10 +116,10 @@ void TestVirtualModem::commandDialogue()
     t.type("ATX4\r\n");
     t.type("AT+MS=56,1\r\n");
     t.type("ATL 2\r\n");
-    t.type("ATWHAT\r\n");
+    t.type("ATQUIT\r\n");
     QVERIFY(t.waitFor("ERROR"));
     QCOMPARE(t.received, QByteArray("ATX4\r\r\nOK\r\nAT+MS=56,1\r\r\nOK\r\nATL 2\r\r\nOK\r\n"
-                                    "ATWHAT\r\r\nERROR\r\n"));
+                                    "ATQUIT\r\r\nERROR\r\n"));
 
     // Echo off and a register: kept through closing and reopening, as on a powered modem.
     t.received.clear();
@@ -441,6 +445,104 @@ void TestVirtualModem::junkOnTheLineAndFromTheComputer()
     t.received.clear();
     t.type("\rAT\r");
     QVERIFY(t.waitFor("OK"));
+}
+
+void TestVirtualModem::testLinesAnswerAsSet()
+{
+    Terminal t(dir(), QStringLiteral("1000"));
+    QVERIFY(t.open());
+    const QList<std::pair<QByteArray, QByteArray>> lines = {
+        {"TEST-DELAYED", "DELAYED"}, {"TEST-BLACKLISTED", "BLACKLISTED"},
+        {"TEST-VOICE", "VOICE"},     {"TEST-NODIALTONE", "NO DIALTONE"},
+        {"TEST-ERROR", "ERROR"},     {"test-busy", "BUSY"},
+    };
+    for (const auto& [number, result] : lines) {
+        t.received.clear();
+        t.type("ATD" + number + "\r");
+        QVERIFY2(t.waitFor(result + "\r\n"), number.constData());
+        QCOMPARE(t.received, "ATD" + number + "\r\r\n" + result + "\r\n");
+    }
+
+    // A silent line: nothing, until a command abandons the call or DTR drops.
+    t.received.clear();
+    t.type("ATDTEST-SILENT\r");
+    QTest::qWait(300);
+    QCOMPARE(t.received, QByteArray("ATDTEST-SILENT\r"));
+    t.type("AT\r");
+    QVERIFY(t.waitFor("NO CARRIER"));
+    t.received.clear();
+    t.type("ATDTEST-SILENT\r");
+    t.modem->setDtr(false);
+    QVERIFY(t.waitFor("NO CARRIER"));
+    t.modem->setDtr(true);
+
+    // Ringing progress on every ring, then NO ANSWER when S7 runs out.
+    t.received.clear();
+    t.type("ATS7=1DTEST-RINGING\r");
+    QVERIFY(t.waitFor("NO ANSWER", 3000));
+    QVERIFY(t.received.count("\r\nRINGING\r\n") >= 3);
+    QVERIFY(t.received.endsWith("RINGING\r\n\r\nNO ANSWER\r\n"));
+}
+
+void TestVirtualModem::callerIdBetweenTheFirstTwoRings()
+{
+    Terminal a(dir(), QStringLiteral("1100"));
+    Terminal b(dir(), QStringLiteral("1101"));
+    QVERIFY(a.open());
+    QVERIFY(b.open());
+    a.type("AT+VNAME=\"CONNECTICUT GAS\"\r");
+    b.type("ATS0=2+VCID=1\r");
+    QVERIFY(b.waitFor("OK"));
+    b.received.clear();
+    a.type("ATD1101\r");
+    QVERIFY(b.waitFor("\r\nCONNECT\r\n"));
+    const QRegularExpression callerId(
+        QStringLiteral("^\r\nRING\r\n\r\nDATE = \\d{4}\r\nTIME = \\d{4}\r\nNMBR = 1100\r\n"
+                       "NAME = CONNECTICUT GAS\r\n\r\nRING\r\n"));
+    QVERIFY2(callerId.match(QString::fromLatin1(b.received)).hasMatch(), b.received.constData());
+    QCOMPARE(b.received.count("NAME"), 1);
+    // Nothing of the set-up reaches the users.
+    QVERIFY(QTest::qWaitFor([&] { return !a.carrier.isEmpty() && !b.carrier.isEmpty(); }, waitMs));
+    a.type("x");
+    b.type("y");
+    QVERIFY(QTest::qWaitFor([&] { return a.data() == "y" && b.data() == "x"; }, waitMs));
+
+    // Answering on the first ring, the modem never sees it.
+    Terminal c(dir(), QStringLiteral("1102"));
+    QVERIFY(c.open());
+    c.type("AT+VCID=1\r");
+    a.modem->setDtr(false);
+    a.modem->setDtr(true);
+    a.received.clear();
+    QVERIFY(connectCall(a, c, "1102"));
+    QVERIFY(c.received.contains("RING"));
+    QVERIFY(!c.received.contains("NAME"));
+}
+
+void TestVirtualModem::carrierDetectHeldOn()
+{
+    Terminal a(dir(), QStringLiteral("1300"));
+    Terminal b(dir(), QStringLiteral("1301"));
+    QVERIFY(a.open());
+    QVERIFY(b.open());
+    // &C0 raises carrier detect at once, and it stays up through a whole call.
+    a.type("AT&C0\r");
+    QVERIFY(QTest::qWaitFor([&] { return a.carrier == QList<bool>{true}; }, waitMs));
+    QVERIFY(a.modem->carrierDetect());
+    QVERIFY(connectCall(b, a, "1300"));
+    b.modem->close();
+    QVERIFY(a.waitFor("NO CARRIER"));
+    QTest::qWait(50);
+    QCOMPARE(a.carrier, QList<bool>{true});
+    QVERIFY(a.modem->carrierDetect());
+    // Reopened, it still holds; &C1 lets it follow the (absent) carrier again.
+    a.modem->close();
+    QVERIFY(!a.modem->carrierDetect());
+    QVERIFY(a.open());
+    QVERIFY(a.modem->carrierDetect());
+    a.type("AT&C1\r");
+    QVERIFY(QTest::qWaitFor([&] { return a.carrier == QList<bool>({true, false}); }, waitMs));
+    QVERIFY(!a.modem->carrierDetect());
 }
 
 QTEST_GUILESS_MAIN(TestVirtualModem)
