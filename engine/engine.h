@@ -3,6 +3,7 @@
 #include "engine/messageboxservice.h"
 
 #include <QByteArray>
+#include <QHostAddress>
 #include <QPoint>
 #include <QString>
 #include <QtGlobal>
@@ -50,11 +51,19 @@ public:
     virtual bool modemConnected() const = 0;
     // Whether the modem window is loaded (its start-up has run).
     virtual bool isModemWindowLoaded() const = 0;
+    // Whether a local connection whose far end is peer:peerPort is the modem window's own
+    // connection to the channel server. Never loads the modem window.
+    virtual bool isOwnRelayConnection(const QHostAddress& peer, quint16 peerPort) const = 0;
     // The modem window's serial port; reaching it loads the modem window first.
     virtual SerialPort& modemPort() = 0;
 
     // The info box's counters.
     virtual TrafficCounters& counters() = 0;
+    // Whoever changes a counter says so; the first change of a run brings out the info box.
+    virtual void trafficCountersChanged() = 0;
+    // Whether "Use data compression" is ticked: in the settings dialog while it is open
+    // (saved or not), otherwise in the settings file. Loads no window.
+    virtual bool useCompressionTicked() = 0;
 
     // A user message relayed from the other computer: shown in a new message window.
     virtual void showUserMessage(const QByteArray& text) = 0;
@@ -68,10 +77,16 @@ public:
     virtual bool isAnswerWindowVisible() const = 0;
     // "RING" while the answer window is visible: ringing picture, "Connecting..." state.
     virtual void showAnswerWindowRinging() = 0;
+    // The modem reported `failure` (NO CARRIER, ERROR) while the answer window was visible:
+    // the window logs it and goes back to waiting.
+    virtual void showAnswerWindowFailed(const QString& failure) = 0;
     // The call came up while the answer window was visible: log it (when `logConnected`),
     // stop the strip and hide the window.
     virtual void closeAnswerWindowOnConnect(bool logConnected) = 0;
     virtual bool isDialingWindowVisible() const = 0;
+    // The modem answered the dial command with a failure: the dialing window no longer
+    // waits on it (its watchdog stops), though it stays until the failure has been shown.
+    virtual void dialingAnswered() = 0;
     virtual void hideDialingWindow() = 0;
     // A call failed while dialing: unload the dialing window and show the dialer again.
     virtual void returnToDialer() = 0;

@@ -2,11 +2,20 @@
 
 #include "engine/calls/callcontrol.h"
 #include "engine/channels/form2.h"
+#include "engine/launcher/launcher.h"
 #include "engine/link/form1.h"
 #include "engine/qtmessageboxes.h"
 #include "engine/settings/form7.h"
 #include "engine/settings/settingsfile.h"
+#include "engine/windows/datafrm.h"
+#include "engine/windows/form10.h"
+#include "engine/windows/form8.h"
+#include "engine/windows/form9.h"
+#include "engine/windows/frmsplash.h"
+#include "engine/windows/messagewindows.h"
+#include "engine/windows/twips.h"
 
+#include <QCheckBox>
 #include <QCoreApplication>
 #include <QTimer>
 
@@ -20,17 +29,34 @@ TellaranEngine::TellaranEngine(Options options, QObject* parent)
     if (options_.serial.portMapFile.isEmpty())
         options_.serial.portMapFile = dataPath(QStringLiteral("ports.dat"));
     calls_ = std::make_unique<CallControl>(*this);
+    launcher_ = std::make_unique<Launcher>(*this);
+    messageWindows_ = std::make_unique<MessageWindows>([this] { showSendMessageWindow(); });
 }
 
 void TellaranEngine::start()
 {
-    calls_->startAtModeWindow();
+    auto* splash = new frmSplash(*this);
+    splash_ = splash;
+    splash->show();
+}
+
+frmSplash* TellaranEngine::splashScreen() const
+{
+    return static_cast<frmSplash*>(splash_.data());
 }
 
 TellaranEngine::~TellaranEngine()
 {
+    // Nothing may bring out a window while the rest closes.
+    destroying_ = true;
+    delete splash_.data();
+    delete aboutBox_.data();
+    messageWindows_.reset();
+    sendWindow_.reset();
+    infoBox_.reset();
     // The modem window talks to the status window while it closes; it goes first.
     calls_.reset();
+    launcher_.reset();
     form1_.reset();
     delete form7_.data();
     form2_.reset();
@@ -45,6 +71,16 @@ void TellaranEngine::endProgram()
     // see their connections end, then leave the event loop. The windows go without their
     // own closing steps.
     calls_->shutDown();
+    launcher_->shutDown();
+    if (splash_)
+        splashScreen()->shutDown();
+    if (aboutBox_)
+        aboutBox()->shutDown();
+    messageWindows_->shutDown();
+    if (sendWindow_)
+        sendWindow_->shutDown();
+    if (infoBox_)
+        infoBox_->shutDown();
     if (form1_) {
         form1_->link().shutDown();
         form1_->hide();
@@ -64,6 +100,15 @@ void TellaranEngine::endProgram()
 bool TellaranEngine::modemConnected() const
 {
     return form1_ && form1_->Connected();
+}
+
+bool TellaranEngine::isOwnRelayConnection(const QHostAddress& peer, quint16 peerPort) const
+{
+    if (!form1_)
+        return false;
+    const Socket& own = form1_->link().Winsock1;
+    return own.State() == Socket::Connected && own.LocalPort() == peerPort &&
+           own.LocalAddress().isEqual(peer, QHostAddress::TolerantConversion);
 }
 
 SerialPort& TellaranEngine::modemPort()
@@ -103,8 +148,63 @@ Form7& TellaranEngine::form7()
 
 void TellaranEngine::showUserMessage(const QByteArray& text)
 {
-    receivedMessages_.append(text);
+    if (ended_ || destroying_)
+        return;
+    messageWindows_->Show(text);
     Q_EMIT userMessageReceived(text);
+}
+
+QList<Form9*> TellaranEngine::messageWindows() const
+{
+    return messageWindows_->windows();
+}
+
+QByteArrayList TellaranEngine::openMessages() const
+{
+    QByteArrayList messages;
+    for (const Form9* window : messageWindows_->windows())
+        messages.append(window->message);
+    return messages;
+}
+
+qint64 TellaranEngine::droppedMessages() const
+{
+    return messageWindows_->dropped();
+}
+
+void TellaranEngine::trafficCountersChanged()
+{
+    // The first change of a run brings the panel out, whether or not the user asked for it.
+    if (!infoBox_ && !ended_ && !destroying_)
+        infoBox();
+}
+
+bool TellaranEngine::useCompressionTicked()
+{
+    if (form7_) {
+        if (const auto* box = form7_->findChild<QCheckBox*>(QStringLiteral("Check4")))
+            return box->isChecked();
+    }
+    return SettingsFile(programDir()).LoadSettings().useCompression;
+}
+
+datafrm& TellaranEngine::infoBox()
+{
+    if (!infoBox_)
+        infoBox_ = std::make_unique<datafrm>(*this);
+    return *infoBox_;
+}
+
+Form10& TellaranEngine::sendWindow()
+{
+    if (!sendWindow_)
+        sendWindow_ = std::make_unique<Form10>(*this);
+    return *sendWindow_;
+}
+
+Form8* TellaranEngine::aboutBox() const
+{
+    return static_cast<Form8*>(aboutBox_.data());
 }
 
 bool TellaranEngine::isAnswerWindowVisible() const
@@ -115,6 +215,10 @@ void TellaranEngine::showAnswerWindowRinging()
 {
     calls_->showAnswerWindowRinging();
 }
+void TellaranEngine::showAnswerWindowFailed(const QString& failure)
+{
+    calls_->showAnswerWindowFailed(failure);
+}
 void TellaranEngine::closeAnswerWindowOnConnect(bool logConnected)
 {
     calls_->closeAnswerWindowOnConnect(logConnected);
@@ -122,6 +226,10 @@ void TellaranEngine::closeAnswerWindowOnConnect(bool logConnected)
 bool TellaranEngine::isDialingWindowVisible() const
 {
     return calls_->isDialingWindowVisible();
+}
+void TellaranEngine::dialingAnswered()
+{
+    calls_->dialingAnswered();
 }
 void TellaranEngine::hideDialingWindow()
 {
@@ -173,10 +281,36 @@ void TellaranEngine::popupStatusMenu(const QPoint& globalPosition)
     form1().popupStatusMenu(globalPosition);
 }
 
-// The windows these open come with their own parts; until then the buttons do nothing.
-void TellaranEngine::toggleProgramsMenu() {}
-void TellaranEngine::showSendMessageWindow() {}
-void TellaranEngine::showAboutBox() {}
-void TellaranEngine::toggleInfoBox() {}
+void TellaranEngine::toggleProgramsMenu()
+{
+    // The menu hangs below the status window, starting under its "Run" button.
+    const Form2& status = statusWindow();
+    launcher_->toggleProgramsMenu(PixelsToTwips(status.x() + status.runButtonLeft()),
+                                  PixelsToTwips(status.y() + status.height()));
+}
+
+void TellaranEngine::showSendMessageWindow()
+{
+    if (!ended_)
+        sendWindow().showWindow();
+}
+
+// A closed about box is gone (it deletes itself); the next one starts its credits at the top.
+void TellaranEngine::showAboutBox()
+{
+    if (ended_)
+        return;
+    if (!aboutBox_ || !aboutBox_->isVisible())
+        aboutBox_ = new Form8(*this);
+    aboutBox_->show();
+    aboutBox_->raise();
+    aboutBox_->activateWindow();
+}
+
+void TellaranEngine::toggleInfoBox()
+{
+    if (!ended_)
+        infoBox().Toggle(statusWindow().showdata);
+}
 
 } // namespace tellaran

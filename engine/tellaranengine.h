@@ -15,6 +15,13 @@ class CallControl;
 class Form1;
 class Form2;
 class Form7;
+class Form8;
+class Form9;
+class Form10;
+class Launcher;
+class MessageWindows;
+class datafrm;
+class frmSplash;
 
 // One engine: every window and all state of one running Tellaran. Windows are loaded the
 // first time anything reaches them; the isXLoaded() queries never load. Nothing is global,
@@ -49,15 +56,20 @@ public:
     void endProgram() override;
     bool modemConnected() const override;
     bool isModemWindowLoaded() const override { return form1_ != nullptr; }
+    bool isOwnRelayConnection(const QHostAddress& peer, quint16 peerPort) const override;
     SerialPort& modemPort() override;
     TrafficCounters& counters() override { return counters_; }
+    void trafficCountersChanged() override;
+    bool useCompressionTicked() override;
     void showUserMessage(const QByteArray& text) override;
     Form2& statusWindow() override;
     bool isStatusWindowLoaded() const override { return form2_ != nullptr; }
     bool isAnswerWindowVisible() const override;
     void showAnswerWindowRinging() override;
+    void showAnswerWindowFailed(const QString& failure) override;
     void closeAnswerWindowOnConnect(bool logConnected) override;
     bool isDialingWindowVisible() const override;
+    void dialingAnswered() override;
     void hideDialingWindow() override;
     void returnToDialer() override;
     QString dialerTimeText() override;
@@ -83,13 +95,28 @@ public:
 
     // The call windows: mode, answer, dialer, add-entry and dialing windows.
     CallControl& calls() { return *calls_; }
-    // The first window of a run: the mode window (the splash screen will come in front).
+    // The programs menu and the program list editor.
+    Launcher& launcher() { return *launcher_; }
+    // The first window of a run: the splash screen, which hands over to the mode window.
     void start();
+    frmSplash* splashScreen() const;
 
     // Whether the program has ended.
     bool hasEnded() const { return ended_; }
-    // The user messages received, for windows that are not built yet.
-    const QByteArrayList& receivedMessages() const { return receivedMessages_; }
+
+    // The info box; reaching it creates it, and it slides open.
+    datafrm& infoBox();
+    bool isInfoBoxLoaded() const { return infoBox_ != nullptr; }
+    // The send window; reaching it creates it, hidden and unconnected.
+    Form10& sendWindow();
+    bool isSendWindowLoaded() const { return sendWindow_ != nullptr; }
+    // The about box while it is open.
+    Form8* aboutBox() const;
+    // The open message windows, oldest first, and their messages.
+    QList<Form9*> messageWindows() const;
+    QByteArrayList openMessages() const;
+    // Messages dropped since the newest message window opened.
+    qint64 droppedMessages() const;
 
 Q_SIGNALS:
     // A user message arrived from the other computer.
@@ -100,9 +127,15 @@ private:
     TrafficCounters counters_;
     std::unique_ptr<Form2> form2_;
     std::unique_ptr<CallControl> calls_;
+    std::unique_ptr<Launcher> launcher_;
     std::unique_ptr<Form1> form1_;
     QPointer<QWidget> form7_;
-    QByteArrayList receivedMessages_;
+    std::unique_ptr<datafrm> infoBox_;
+    std::unique_ptr<Form10> sendWindow_;
+    std::unique_ptr<MessageWindows> messageWindows_;
+    QPointer<QWidget> splash_;
+    QPointer<QWidget> aboutBox_;
+    bool destroying_ = false;
     bool ended_ = false;
     bool installation_ = false;
 };

@@ -35,7 +35,20 @@ void present(QWidget& window)
 
 } // namespace
 
-CallControl::CallControl(Engine& engine, QObject* parent) : QObject(parent), engine_(engine) {}
+namespace {
+
+// A modem gives up on its own within a minute (S7); past this it has hung.
+constexpr int DefaultDialWatchdogMs = 90000;
+
+} // namespace
+
+CallControl::CallControl(Engine& engine, QObject* parent) : QObject(parent), engine_(engine)
+{
+    dialWatchdog_.setObjectName(QStringLiteral("dialWatchdog"));
+    dialWatchdog_.setSingleShot(true);
+    dialWatchdog_.setInterval(DefaultDialWatchdogMs);
+    connect(&dialWatchdog_, &QTimer::timeout, this, &CallControl::dialingGotNoAnswer);
+}
 
 CallControl::~CallControl()
 {
@@ -169,13 +182,38 @@ void CallControl::PlaceCall()
     dialing.show();
     dialing.setState(QStringLiteral("Dialing..."));
 
+    SerialPort& port = engine_.modemPort();
+    if (dtrDroppedForHangUp_) {
+        port.setDTREnable(true);
+        dtrDroppedForHangUp_ = false;
+    }
     QString failure;
-    if (!OpenModemPort(engine_.modemPort(), &failure)) {
+    if (!OpenModemPort(port, &failure)) {
         engine_.messageBoxes().show(failure, QString(), BoxIcon::Critical, BoxButtons::Ok);
         returnToDialer();
         return;
     }
-    engine_.modemPort().Output(DialCommand(number));
+    port.Output(DialCommand(number));
+    dialWatchdog_.start();
+}
+
+// The modem said nothing to the dial command, not even a failure: hang up and let the user
+// try again, instead of a dialing window that waits for ever.
+void CallControl::dialingGotNoAnswer()
+{
+    if (!isDialingWindowVisible())
+        return;
+    SerialPort& port = engine_.modemPort();
+    port.setDTREnable(false);
+    dtrDroppedForHangUp_ = true;
+    // Closed too, so that what the modem says to the hang-up is not taken for another failure;
+    // the next call opens it again.
+    port.setPortOpen(false);
+    QPointer<CallControl> alive(this);
+    engine_.messageBoxes().show(QStringLiteral("The modem gave no answer to the dial command."),
+                                QString(), BoxIcon::None, BoxButtons::Ok);
+    if (alive && isDialingWindowVisible())
+        returnToDialer();
 }
 
 void CallControl::DisconnectCall()
@@ -194,6 +232,12 @@ void CallControl::showAnswerWindowRinging()
         form4_->ShowRinging();
 }
 
+void CallControl::showAnswerWindowFailed(const QString& failure)
+{
+    if (form4_)
+        form4_->ShowAnswerFailed(failure);
+}
+
 void CallControl::closeAnswerWindowOnConnect(bool logConnected)
 {
     if (form4_)
@@ -207,12 +251,14 @@ bool CallControl::isDialingWindowVisible() const
 
 void CallControl::hideDialingWindow()
 {
+    dialWatchdog_.stop();
     if (form6_)
         form6_->hide();
 }
 
 void CallControl::returnToDialer()
 {
+    dialWatchdog_.stop();
     unload(form6_);
     showDialer();
 }
@@ -229,6 +275,7 @@ void CallControl::setDialerTimeText(const QString& text)
 
 void CallControl::shutDown()
 {
+    dialWatchdog_.stop();
     if (form5_)
         form5_->hide();
     if (form6_)

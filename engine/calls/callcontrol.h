@@ -3,6 +3,7 @@
 #include <QObject>
 #include <QPointer>
 #include <QString>
+#include <QTimer>
 
 namespace tellaran {
 
@@ -53,8 +54,12 @@ public:
     void unloadAddWindow();
 
     // "Go !": hides the dialer, shows the dialing window, opens the port if needed and sends
-    // the dial command.
+    // the dial command. The dialing watchdog runs from then until the modem connects or
+    // reports a failure.
     void PlaceCall();
+    // How long the dialing window waits for the modem's answer to the dial command.
+    void setDialWatchdogInterval(int milliseconds) { dialWatchdog_.setInterval(milliseconds); }
+    const QTimer& dialWatchdog() const { return dialWatchdog_; }
     // "Disconnect" in the status window.
     void DisconnectCall();
 
@@ -62,8 +67,10 @@ public:
     // except the dialer time field, which loads the dialer unseen.
     bool isAnswerWindowVisible() const;
     void showAnswerWindowRinging();
+    void showAnswerWindowFailed(const QString& failure);
     void closeAnswerWindowOnConnect(bool logConnected);
     bool isDialingWindowVisible() const;
+    void dialingAnswered() { dialWatchdog_.stop(); }
     void hideDialingWindow();
     void returnToDialer();
     QString dialerTimeText();
@@ -73,7 +80,12 @@ public:
     void shutDown();
 
 private:
+    void dialingGotNoAnswer();
+
     Engine& engine_;
+    QTimer dialWatchdog_;
+    // The watchdog dropped DTR to hang up; the next call raises it again.
+    bool dtrDroppedForHangUp_ = false;
     QPointer<Form3> form3_;
     QPointer<Form4> form4_;
     QPointer<Dialer> dialer_;

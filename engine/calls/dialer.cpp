@@ -1,9 +1,9 @@
 #include "engine/calls/dialer.h"
 
 #include "engine/calls/callsresources.h"
-#include "engine/calls/imageclick.h"
 #include "engine/engine.h"
 #include "engine/settings/settingsfile.h"
+#include "engine/windows/imageclick.h"
 #include "engine/windows/windowhelpers.h"
 #include "ui_dialer.h"
 

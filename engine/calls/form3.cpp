@@ -2,8 +2,8 @@
 
 #include "engine/calls/callsresources.h"
 #include "engine/calls/datafilesetup.h"
-#include "engine/calls/imageclick.h"
 #include "engine/engine.h"
+#include "engine/windows/imageclick.h"
 #include "engine/windows/windowhelpers.h"
 #include "ui_form3.h"
 

@@ -2,9 +2,9 @@
 
 #include "engine/calls/callcommands.h"
 #include "engine/calls/callsresources.h"
-#include "engine/calls/imageclick.h"
-#include "engine/calls/twips.h"
 #include "engine/engine.h"
+#include "engine/windows/imageclick.h"
+#include "engine/windows/twips.h"
 #include "engine/windows/windowhelpers.h"
 #include "platform/serialport.h"
 #include "ui_form4.h"
@@ -15,9 +15,7 @@ namespace tellaran {
 
 namespace {
 
-// A tick every 15 ms moves the strip about 150 pixels a second; a faster timer would only
-// blur it and keep the processor busy.
-constexpr int Timer2Interval = 15;
+constexpr int Timer2Interval = MarqueeTickMs;
 
 QString connectingText()
 {
@@ -92,6 +90,14 @@ void Form4::ShowRinging()
         ui->Label1->setText(connectingText());
         AppendToLog(connectingText());
     }
+}
+
+void Form4::ShowAnswerFailed(const QString& failure)
+{
+    ui->Image1->setPixmap(ui->Image4->pixmap());
+    AppendToLog(QStringLiteral("Answer failed: %1").arg(failure));
+    AppendToLog(QStringLiteral("Waiting For Connection..."));
+    ui->Label1->setText(QStringLiteral("Waiting For Connection"));
 }
 
 void Form4::CloseOnConnect(bool logConnected)

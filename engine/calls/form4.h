@@ -31,6 +31,9 @@ public:
     void MarqueeStep();
     // The modem reported "RING".
     void ShowRinging();
+    // The call could not be answered (the modem reported `failure`): logged, and back to
+    // waiting for the next one.
+    void ShowAnswerFailed(const QString& failure);
     // The call came up: log it when asked, stop the strip and hide.
     void CloseOnConnect(bool logConnected);
     // The program is ending: stops the strip; closing no longer ends the program again.

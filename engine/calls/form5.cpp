@@ -1,9 +1,9 @@
 #include "engine/calls/form5.h"
 
 #include "engine/calls/callsresources.h"
-#include "engine/calls/imageclick.h"
 #include "engine/calls/phonebook.h"
 #include "engine/engine.h"
+#include "engine/windows/imageclick.h"
 #include "engine/windows/windowhelpers.h"
 #include "ui_form5.h"
 

@@ -1,9 +1,9 @@
 #include "engine/calls/form6.h"
 
 #include "engine/calls/callsresources.h"
-#include "engine/calls/imageclick.h"
-#include "engine/calls/twips.h"
 #include "engine/engine.h"
+#include "engine/windows/imageclick.h"
+#include "engine/windows/twips.h"
 #include "engine/windows/windowhelpers.h"
 #include "ui_form6.h"
 

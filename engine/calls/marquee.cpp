@@ -6,10 +6,9 @@ void MarqueeStep(MarqueeStrip& strip)
 {
     strip.image6Left -= MarqueeStepTwips;
     strip.image7Left -= MarqueeStepTwips;
-    // Exact equality: the widths are whole multiples of the step.
-    if (-strip.image6Left == strip.image6Width)
+    if (strip.image6Left <= -strip.image6Width)
         strip.image6Left = strip.image7Left + strip.image7Width;
-    if (-strip.image7Left == strip.image7Width)
+    if (strip.image7Left <= -strip.image7Width)
         strip.image7Left = strip.image6Left + strip.image6Width;
 }
 

@@ -12,10 +12,13 @@ struct MarqueeStrip
     int image7Width = 1815;
 };
 
-constexpr int MarqueeStepTwips = 33;
+// The strip moves 2200 twips a second (about 147 pixels): 66 twips a tick, a tick every
+// 30 ms. More ticks of smaller steps would look no different and keep the processor awake.
+constexpr int MarqueeStepTwips = 66;
+constexpr int MarqueeTickMs = 30;
 
-// One tick: both halves move left; a half that has just left the frame entirely jumps
-// behind the other. With 1815-twip halves that happens every 55 ticks, with no gap.
+// One tick: both halves move left; a half that has left the frame entirely goes on right
+// behind the other, so there is never a gap.
 void MarqueeStep(MarqueeStrip& strip);
 
 } // namespace tellaran

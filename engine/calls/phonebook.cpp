@@ -71,7 +71,17 @@ bool PhoneBookFile::AddPhoneEntry(const PhoneEntry& entry, QString* error) const
             *error = quoteError();
         return false;
     }
-    return datafile::appendToFile(path(), encodeEntry(entry), error);
+    QByteArray line = encodeEntry(entry);
+    // A phone book edited by hand may lack its last line end; the new record must not run
+    // into the last one.
+    if (QFileInfo::exists(path())) {
+        QByteArray content;
+        if (!datafile::readFile(path(), &content, error))
+            return false;
+        if (!content.isEmpty() && !content.endsWith('\n') && !content.endsWith('\r'))
+            line.prepend("\r\n");
+    }
+    return datafile::appendToFile(path(), line, error);
 }
 
 bool PhoneBookFile::DeletePhoneEntries(const QByteArray& selectedLine, int* removed,

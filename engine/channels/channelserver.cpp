@@ -2,6 +2,7 @@
 
 #include "engine/channels/channeltable.h"
 #include "engine/engine.h"
+#include "platform/logging.h"
 #include "platform/socket.h"
 
 #include <QNetworkInterface>
@@ -18,6 +19,9 @@ ChannelServer::ChannelServer(Engine& engine, ChannelTable& table, FrameHandler d
             &ChannelServer::Listener_ConnectionRequest);
     connect(&listener_, &SocketArray::DataArrivalEvent, this, &ChannelServer::Listener_DataArrival);
     connect(&listener_, &SocketArray::CloseEvent, this, &ChannelServer::Listener_Close);
+    connect(&listener_, &SocketArray::acceptPaused, this, [](const QString& error) {
+        qCWarning(lcChannels) << "Cannot accept local connections for now, trying again:" << error;
+    });
 }
 
 ChannelServer::~ChannelServer() = default;
@@ -43,7 +47,8 @@ bool ChannelServer::start()
 
 void ChannelServer::shutDown()
 {
-    splitters_.clear();
+    connections_.clear();
+    carryOverTotal_ = 0;
     for (int index = 0; index <= listener_.UBound(); ++index)
         listener_.Close(index);
 }
@@ -70,20 +75,90 @@ bool ChannelServer::isConnected(int index) const
 
 void ChannelServer::SendData(int index, const QByteArray& data)
 {
+    Socket* socket = listener_.element(index);
+    if (!socket)
+        return;
+    if (socket->State() == Socket::Connected && connection(index) &&
+        socket->BytesToWrite() + data.size() > relayCap_) {
+        qCWarning(lcChannels) << "Closing local connection" << index
+                              << "- its program does not read what the engine relays to it ("
+                              << socket->BytesToWrite() << "bytes waiting)";
+        removeConnection(index, true);
+        Q_EMIT connectionDropped(index);
+        return;
+    }
     listener_.SendData(index, data);
+}
+
+void ChannelServer::setReceivePaused(bool paused)
+{
+    if (paused == receivePaused_)
+        return;
+    receivePaused_ = paused;
+    if (paused) {
+        for (auto& [index, entry] : connections_) {
+            if (entry.decided && !entry.own) {
+                if (Socket* socket = listener_.element(index))
+                    socket->setReceivePaused(true);
+            }
+        }
+        return;
+    }
+    if (!handOnScheduled_) {
+        // From the event loop, not from inside the drain that took the queue below the mark.
+        handOnScheduled_ = true;
+        QTimer::singleShot(0, this, &ChannelServer::handOnHeldFrames);
+    }
+}
+
+// The frames held back go first; only then are the connections read again. So a connection
+// whose program has closed is never closed here before its last frames have gone on.
+void ChannelServer::handOnHeldFrames()
+{
+    handOnScheduled_ = false;
+    QList<int> holding;
+    for (const auto& [index, entry] : connections_) {
+        if (entry.splitter->isHolding())
+            holding.append(index);
+    }
+    for (int index : holding) {
+        if (receivePaused_)
+            return;
+        feedSplitter(index, [](FrameSplitter& splitter) { splitter.HandOnHeldFrames(); });
+    }
+    if (receivePaused_)
+        return;
+    for (auto& [index, entry] : connections_) {
+        if (entry.decided && !entry.own) {
+            if (Socket* socket = listener_.element(index))
+                socket->setReceivePaused(false);
+        }
+    }
 }
 
 void ChannelServer::setBufferCap(qsizetype cap)
 {
     bufferCap_ = cap;
-    for (auto& [index, splitter] : splitters_)
-        splitter->setCap(cap);
+    for (auto& [index, entry] : connections_)
+        entry.splitter->setCap(cap);
 }
 
 const FrameSplitter* ChannelServer::splitter(int index) const
 {
-    const auto found = splitters_.find(index);
-    return found == splitters_.end() ? nullptr : found->second.get();
+    const auto found = connections_.find(index);
+    return found == connections_.end() ? nullptr : found->second.splitter.get();
+}
+
+bool ChannelServer::isOwnConnection(int index) const
+{
+    const auto found = connections_.find(index);
+    return found != connections_.end() && found->second.own;
+}
+
+ChannelServer::Connection* ChannelServer::connection(int index)
+{
+    const auto found = connections_.find(index);
+    return found == connections_.end() ? nullptr : &found->second;
 }
 
 void ChannelServer::Listener_ConnectionRequest(int, qintptr requestId)
@@ -96,39 +171,130 @@ void ChannelServer::Listener_ConnectionRequest(int, qintptr requestId)
         Q_EMIT connectionRefused(peer);
         return;
     }
-    const int index = next;
-    splitters_[index] = std::make_unique<FrameSplitter>(
-        [this](QByteArray frame) { dispatchFrame_(frame); }, bufferCap_);
+    const Socket* socket = listener_.element(next);
+    OpenConnection(next, socket ? socket->PeerAddress() : peer, socket ? socket->PeerPort() : 0);
+}
+
+void ChannelServer::OpenConnection(int index, const QHostAddress& peer, quint16 peerPort)
+{
+    Connection entry;
+    entry.splitter = std::make_unique<FrameSplitter>(
+        [this, index](QByteArray frame) { handleFrame(index, std::move(frame)); }, bufferCap_);
+    entry.splitter->setHoldPredicate([this, index] {
+        const Connection* held = connection(index);
+        return receivePaused_ && held && !held->own;
+    });
+    entry.peer = peer;
+    entry.peerPort = peerPort;
+    connections_.emplace(index, std::move(entry));
+    qCDebug(lcChannels) << "Local connection" << index << "from" << peer.toString();
 }
 
 void ChannelServer::Listener_DataArrival(int index, qint64)
 {
-    const QByteArray data = listener_.GetData(index);
-    if (data.isEmpty())
-        return;
-    if (frames::isRegistration(data)) {
-        table_.Register(index, frames::registrationDataId(data));
-        const QByteArray rest = frames::afterRegistration(data);
-        if (!rest.isEmpty())
-            splitFrames(index, rest);
-        return;
-    }
-    splitFrames(index, data);
+    ReceiveBlock(index, listener_.GetData(index));
 }
 
-void ChannelServer::splitFrames(int index, const QByteArray& chunk)
+// The engine's own connection sends only once it is connected, so by its first block its
+// end of the connection is known to the modem window.
+void ChannelServer::decideOwnership(int index, Connection& entry)
 {
-    // Looked up afresh: the connection may have closed in the meantime.
-    const auto found = splitters_.find(index);
-    if (found != splitters_.end())
-        found->second->SplitFrames(chunk);
+    entry.decided = true;
+    entry.own = engine_.isOwnRelayConnection(entry.peer, entry.peerPort);
+    if (!entry.own && receivePaused_) {
+        if (Socket* socket = listener_.element(index))
+            socket->setReceivePaused(true);
+    }
+}
+
+void ChannelServer::ReceiveBlock(int index, const QByteArray& data)
+{
+    Connection* entry = connection(index);
+    // A block of a connection that closed meanwhile neither registers nor sends anything.
+    if (data.isEmpty() || !entry)
+        return;
+    if (!entry->decided)
+        decideOwnership(index, *entry);
+    QByteArray frames = data;
+    if (!entry->own && frames::isRegistration(data)) {
+        const QByteArray dataId = frames::registrationDataId(data);
+        if (ChannelTable::IsStorableDataId(dataId)) {
+            table_.Register(index, dataId);
+            qCDebug(lcChannels) << "Local connection" << index << "registered";
+        } else {
+            qCWarning(lcChannels) << "Ignoring a registration of local connection" << index
+                                  << "- its DataID holds a quote or a line break";
+        }
+        frames = frames::afterRegistration(data);
+        if (frames.isEmpty())
+            return;
+    }
+    feedSplitter(index, [&frames](FrameSplitter& splitter) { splitter.SplitFrames(frames); });
+    keepWithinBudget();
+}
+
+void ChannelServer::handleFrame(int index, QByteArray frame)
+{
+    const Connection* entry = connection(index);
+    if (entry && entry->own && !frame.startsWith(frames::ModemTag)) {
+        // Only the other computer's frames come this way; nothing else may act from here.
+        qCWarning(lcChannels) << "Dropped" << frame.size()
+                              << "bytes on the engine's own connection: not a relay frame";
+        return;
+    }
+    dispatchFrame_(frame);
+}
+
+void ChannelServer::feedSplitter(int index, const std::function<void(FrameSplitter&)>& work)
+{
+    Connection* entry = connection(index);
+    if (!entry)
+        return;
+    work(*entry->splitter);
+    // Looked up again: the work may have closed this or any other connection.
+    entry = connection(index);
+    if (!entry)
+        return;
+    // What the buffer holds in memory, not only what is in it: a buffer grows ahead of its
+    // content.
+    const qint64 now = entry->splitter->memoryHeld();
+    carryOverTotal_ += now - entry->counted;
+    entry->counted = now;
+}
+
+void ChannelServer::keepWithinBudget()
+{
+    while (carryOverTotal_ > carryOverBudget_ && !connections_.empty()) {
+        auto largest = connections_.begin();
+        for (auto it = connections_.begin(); it != connections_.end(); ++it) {
+            if (it->second.counted > largest->second.counted)
+                largest = it;
+        }
+        const int index = largest->first;
+        qCWarning(lcChannels) << "Closing local connection" << index << "- it holds"
+                              << largest->second.counted
+                              << "bytes without a frame end, and local programs together hold "
+                                 "more than the engine allows";
+        removeConnection(index, true);
+        Q_EMIT connectionDropped(index);
+    }
+}
+
+void ChannelServer::removeConnection(int index, bool abort)
+{
+    table_.Remove(index);
+    const auto found = connections_.find(index);
+    if (found != connections_.end()) {
+        carryOverTotal_ -= found->second.counted;
+        connections_.erase(found);
+    }
+    listener_.Close(index, abort);
 }
 
 void ChannelServer::Listener_Close(int index)
 {
-    table_.Remove(index);
-    splitters_.erase(index);
-    listener_.Close(index);
+    qCDebug(lcChannels) << "Local connection" << index << "closed";
+    removeConnection(index, false);
 }
 
 } // namespace tellaran

@@ -24,6 +24,18 @@ class Engine;
 // Data is cut into frames per connection, each connection with its own carry-over buffer,
 // and every frame goes to the frame handler (DispatchFrame). When the peer closes, the
 // connection's records leave the table and the element is closed.
+//
+// The engine's own connection (the modem window's, which brings the frames received from
+// the other computer) carries relay frames only: anything else on it is dropped, and it
+// never registers.
+//
+// Limits, so that no local program can take the engine down or lose another's data:
+// - while receiving is paused (the transmit queue is above its high-water mark), frames of
+//   local programs wait and their connections are not read, so TCP slows them down;
+// - what waits to be written to a connection is capped (RelayCap): a program that stops
+//   reading is closed rather than holding the engine's memory;
+// - all carry-over buffers together stay within a budget (CarryOverBudget): past it, the
+//   connection holding the most unterminated data is closed.
 class ChannelServer : public QObject, public ChannelConnections
 {
     Q_OBJECT
@@ -33,6 +45,8 @@ public:
 
     // Element indices are signed 16-bit numbers: 32767 connections per run.
     static constexpr int DefaultConnectionLimit = 32767;
+    static constexpr qint64 DefaultRelayCap = 16 * 1024 * 1024;
+    static constexpr qint64 DefaultCarryOverBudget = 64 * 1024 * 1024;
 
     ChannelServer(Engine& engine, ChannelTable& table, FrameHandler dispatchFrame,
                   QObject* parent = nullptr);
@@ -47,7 +61,14 @@ public:
     SocketArray& Listener() { return listener_; }
 
     bool isConnected(int index) const override;
+    // Queues bytes for a connection; one whose queue would pass the relay cap is closed.
     void SendData(int index, const QByteArray& data) override;
+
+    // Flow control: while paused, local programs' frames wait and their connections are not
+    // read. The engine's own connection is never paused. Resuming hands on the waiting frames
+    // from the event loop, then reads the connections again.
+    void setReceivePaused(bool paused);
+    bool isReceivePaused() const { return receivePaused_; }
 
     // Decides whether a peer may connect; by default isThisComputer.
     void setPeerCheck(PeerCheck check) { peerCheck_ = std::move(check); }
@@ -55,12 +76,27 @@ public:
     void setConnectionLimit(int limit) { connectionLimit_ = limit; }
     // Cap of each connection's carry-over buffer.
     void setBufferCap(qsizetype cap);
+    // Cap of what waits to be written to one connection.
+    void setRelayCap(qint64 cap) { relayCap_ = cap; }
+    // Budget of all carry-over buffers together.
+    void setCarryOverBudget(qint64 budget) { carryOverBudget_ = budget; }
+    // Memory held by all carry-over buffers together.
+    qint64 carryOverTotal() const { return carryOverTotal_; }
 
     // A loopback address or one of this computer's own addresses.
     static bool isThisComputer(const QHostAddress& peer);
 
     // The carry-over buffer of a connection; nullptr once it has closed.
     const FrameSplitter* splitter(int index) const;
+    // Whether the connection is known to be the engine's own (decided at its first block).
+    bool isOwnConnection(int index) const;
+
+    // The state the server keeps for an accepted connection: its carry-over buffer and where
+    // it comes from. Listener_ConnectionRequest opens one for each connection it accepts.
+    void OpenConnection(int index, const QHostAddress& peer, quint16 peerPort);
+    // What a connection's block does, once read: a registration, then frames cut per
+    // connection. Listener_DataArrival reads the block and hands it here.
+    void ReceiveBlock(int index, const QByteArray& data);
 
     // Event handlers of the Listener array.
     void Listener_ConnectionRequest(int index, qintptr requestId);
@@ -70,9 +106,33 @@ public:
 Q_SIGNALS:
     // A connection was refused: from another computer, or past the connection limit.
     void connectionRefused(const QHostAddress& peer);
+    // The server closed a connection on its own: past the relay cap or the carry-over budget.
+    void connectionDropped(int index);
 
 private:
-    void splitFrames(int index, const QByteArray& chunk);
+    struct Connection
+    {
+        std::unique_ptr<FrameSplitter> splitter;
+        QHostAddress peer;
+        quint16 peerPort = 0;
+        // Whether `own` is known yet: decided at the first block.
+        bool decided = false;
+        bool own = false;
+        // What this connection adds to carryOverTotal_.
+        qint64 counted = 0;
+    };
+
+    Connection* connection(int index);
+    void decideOwnership(int index, Connection& connection);
+    void handleFrame(int index, QByteArray frame);
+    // Runs `work` on a connection's splitter and keeps the carry-over total right, even when
+    // the work closes connections.
+    void feedSplitter(int index, const std::function<void(FrameSplitter&)>& work);
+    void keepWithinBudget();
+    void handOnHeldFrames();
+    // Forgets a connection: its records leave the table, its buffer is dropped, and the
+    // element closes (aborted: what waits for the peer is thrown away).
+    void removeConnection(int index, bool abort);
 
     Engine& engine_;
     ChannelTable& table_;
@@ -81,7 +141,12 @@ private:
     PeerCheck peerCheck_;
     int connectionLimit_ = DefaultConnectionLimit;
     qsizetype bufferCap_ = frames::DefaultBufferCap;
-    std::map<int, std::unique_ptr<FrameSplitter>> splitters_;
+    qint64 relayCap_ = DefaultRelayCap;
+    qint64 carryOverBudget_ = DefaultCarryOverBudget;
+    qint64 carryOverTotal_ = 0;
+    bool receivePaused_ = false;
+    bool handOnScheduled_ = false;
+    std::map<int, Connection> connections_;
 };
 
 } // namespace tellaran

@@ -4,6 +4,7 @@
 #include <QList>
 #include <QObject>
 #include <QString>
+#include <QTimer>
 #include <functional>
 #include <optional>
 
@@ -23,11 +24,11 @@ struct ChannelRecord
 
 // Which local connection registered under which DataID, in order of registration.
 //
-// Look-ups use the records held in memory, so a DataID holding a double quote or a line
-// break cannot disturb later look-ups. data/requests.dat is still written at every change
-// in its fixed format (3,"CHAT0001" CR LF), for whoever reads it; rewrites go through
-// data/reqtemp.dat and one atomic rename. A failed write leaves the records in memory
-// correct and is reported once per run in a message box, shown from the event loop rather
+// Look-ups use the records held in memory, which change at once. data/requests.dat is
+// written for whoever reads it, in its fixed format (3,"CHAT0001" CR LF), once after each
+// batch of changes (the changes made while the event loop handles one batch of events);
+// it is replaced through data/reqtemp.dat and one atomic rename. A failed write leaves the records
+// in memory correct and is reported once per run in a message box, shown from the event loop rather
 // than inside the socket handler that caused it.
 class ChannelTable
 {
@@ -58,14 +59,28 @@ public:
 
     // The record as it stands in the file, ended by CR LF.
     static QByteArray encodeRecord(const ChannelRecord& record);
+    // Whether the file can hold a DataID: it has no escape for a double quote, and a line
+    // break would end the record.
+    static bool IsStorableDataId(const QByteArray& dataId);
+
+    // How often the file has been written.
+    int writes() const { return writes_; }
 
 private:
+    void scheduleWrite();
+    void writeFile();
     QByteArray fileContent() const;
     void reportWriteFailure(const QString& error);
 
     Engine& engine_;
     QList<ChannelRecord> records_;
     bool failureReported_ = false;
+    // Writes the file once the current batch of events is handled, or a while after a
+    // failure for want of file descriptors.
+    QTimer writeTimer_;
+    bool retrying_ = false;
+    bool deleted_ = false;
+    int writes_ = 0;
     // Context of the deferred failure box: destroyed with the table, which cancels it.
     QObject lifetime_;
 };

@@ -22,7 +22,9 @@ namespace {
 
 constexpr int Timer1Interval = 300;
 constexpr int SpdTimerInterval = 1000;
-constexpr int Timer5Interval = 1;
+// Meant to run as often as the timer allows; every 15 ms is as smooth and keeps the processor
+// free.
+constexpr int Timer5Interval = 15;
 constexpr int Timer3Interval = 60000;
 constexpr int Timer2Interval = 3000;
 
@@ -50,8 +52,10 @@ Form2::Form2(Engine& engine, QWidget* parent)
     initChannelsResources();
     ui->setupUi(this);
     setUpControls();
-    connect(&drain_, &TransmitDrain::pieceWritten, this,
-            [this](qint64 size) { totaldata += size; });
+    connect(&drain_, &TransmitDrain::pieceWritten, this, [this](qint64 size) {
+        totaldata += size;
+        engine_.trafficCountersChanged();
+    });
     connect(&drain_, &TransmitDrain::drainStarted, this,
             [this] { setOutflowTop(statustops::OutflowShown); });
     connect(&drain_, &TransmitDrain::drainFinished, this,
@@ -61,6 +65,9 @@ Form2::Form2(Engine& engine, QWidget* parent)
     ShowConnectedAt();
     showdata = false;
     senddata_.clear();
+    // Local programs wait while the queue is above its high-water mark.
+    senddata_.setFlowObserver([this](bool above) { server_.setReceivePaused(above); });
+    senddata_.setAppendObserver([this] { drain_.FrameQueued(); });
     table_.Reset();
     listening_ = server_.start();
     move(0, 0);
@@ -131,6 +138,11 @@ void Form2::setUpTimers()
     Timer3.start();
 }
 
+int Form2::runButtonLeft() const
+{
+    return ui->Button1->x();
+}
+
 void Form2::shutDown()
 {
     for (QTimer* timer : {&Timer1, &SpdTimer, &Timer5, &Timer3, &Timer2})
@@ -155,7 +167,8 @@ void Form2::UpdateConnectionClock()
 {
     if (!engine_.modemConnected())
         return;
-    const QString time = ConnectionTimeText(ElapsedSeconds(t1, clock_()));
+    t = ElapsedSeconds(t1, clock_());
+    const QString time = ConnectionTimeText(t);
     const QString line = QStringLiteral("Time connected : ") + time;
     // The dialer's field is rewritten only when the second changes.
     if (line == ui->Label9->text())

@@ -46,6 +46,10 @@ public:
     QTimer& Timer4() { return drain_.Timer4; }
     QTimer& Timerunk() { return dispatcher_.Timerunk; }
 
+    // Where the "Run" button starts, in pixels from the window's left edge; the programs menu
+    // hangs below it.
+    int runButtonLeft() const;
+
     // At the program's end: stops the timers and closes the server and its connections.
     void shutDown();
 
@@ -57,6 +61,8 @@ public:
     qint64 totaldata = 0;
     // When the modem connected; invalid until then.
     QDateTime t1;
+    // The connection time at the last clock tick, in seconds (the info box's average speed).
+    qint64 t = 0;
     // Whether the info box is meant to be in view; the engine keeps it.
     bool showdata = false;
 

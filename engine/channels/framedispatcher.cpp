@@ -5,6 +5,7 @@
 #include "engine/channels/transmitqueue.h"
 #include "engine/engine.h"
 #include "engine/link/frames.h"
+#include "platform/logging.h"
 
 namespace tellaran {
 
@@ -33,7 +34,8 @@ void FrameDispatcher::DispatchFrame(const QByteArray& frame)
         // Too short to take apart: nothing in it can be delivered.
         return;
     case frames::RelayedFrame::Outgoing:
-        senddata_.append(frames::linkFrame(frame));
+        if (!senddata_.append(frames::linkFrame(frame)))
+            reportDroppedFrame(frame.size());
         return;
     }
 }
@@ -69,6 +71,24 @@ void FrameDispatcher::hold(const QByteArray& frame)
         }
     }
     // All slots taken: the frame is lost.
+}
+
+// Flow control keeps local programs below the cap; reaching it means something went wrong,
+// and the user hears of it once a run.
+void FrameDispatcher::reportDroppedFrame(qsizetype size)
+{
+    qCWarning(lcChannels) << "The modem transmit queue is full: a frame of" << size
+                          << "bytes was dropped," << senddata_.droppedFrames() << "in all";
+    if (dropReported_)
+        return;
+    dropReported_ = true;
+    Engine* engine = &engine_;
+    QTimer::singleShot(0, &Timerunk, [engine] {
+        engine->messageBoxes().show(
+            QStringLiteral("The queue of data waiting for the modem is full. Data from a local "
+                           "program could not be sent and was lost."),
+            QString(), BoxIcon::Warning, BoxButtons::Ok);
+    });
 }
 
 void FrameDispatcher::Timerunk_Timer()

@@ -41,12 +41,14 @@ private:
     void deliverPayload(const QByteArray& frame, const QByteArray& dataId,
                         const QByteArray& payload);
     void hold(const QByteArray& frame);
+    void reportDroppedFrame(qsizetype size);
 
     Engine& engine_;
     ChannelTable& table_;
     ChannelConnections& connections_;
     TransmitQueue& senddata_;
     std::array<QByteArray, PendingSlots> pendingframes_;
+    bool dropReported_ = false;
 };
 
 } // namespace tellaran

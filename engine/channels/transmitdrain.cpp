@@ -5,6 +5,7 @@
 
 #include <QCoreApplication>
 #include <QEventLoop>
+#include <QPointer>
 
 namespace tellaran {
 
@@ -23,31 +24,58 @@ void TransmitDrain::Timer4_Timer()
 {
     if (draining_ || senddata_.isEmpty() || !output_->isReady())
         return;
+    if (beginDrain())
+        runDrain();
+}
+
+void TransmitDrain::FrameQueued()
+{
+    if (draining_ || senddata_.isEmpty() || !output_->isReady() || output_->outBufferCount() > 0)
+        return;
+    // An idle line takes the first piece at once, not at the next tick; the pieces after it
+    // follow as in any drain, from the event loop.
+    if (!beginDrain() || !writePiece())
+        return;
+    QTimer::singleShot(0, this, [this] {
+        if (waitForEmptyOutput())
+            runDrain();
+    });
+}
+
+bool TransmitDrain::beginDrain()
+{
     const QPointer<TransmitDrain> self(this);
     draining_ = true;
-    const bool timerWasActive = Timer4.isActive();
+    timerWasActive_ = Timer4.isActive();
     Timer4.stop();
+    pieceSize_ = output_->outBufferSize();
+    if (pieceSize_ < 1)
+        pieceSize_ = DefaultPieceSize;
     Q_EMIT drainStarted();
-    if (!self)
-        return;
+    return !self.isNull();
+}
 
-    int pieceSize = output_->outBufferSize();
-    if (pieceSize < 1)
-        pieceSize = DefaultPieceSize;
-    // The queue's length is read on every pass, so frames queued during a wait go too.
+bool TransmitDrain::writePiece()
+{
+    const QPointer<TransmitDrain> self(this);
+    const QByteArray piece = senddata_.take(pieceSize_);
+    counters_.bytessent += piece.size();
+    Q_EMIT pieceWritten(piece.size());
+    if (!self)
+        return false;
+    output_->output(piece);
+    return true;
+}
+
+// The queue's length is read on every pass, so frames queued during a wait go too.
+void TransmitDrain::runDrain()
+{
     while (!senddata_.isEmpty() && output_->isReady()) {
-        const QByteArray piece = senddata_.take(pieceSize);
-        counters_.bytessent += piece.size();
-        Q_EMIT pieceWritten(piece.size());
-        if (!self)
-            return;
-        output_->output(piece);
-        if (!waitForEmptyOutput())
+        if (!writePiece() || !waitForEmptyOutput())
             return;
     }
-
     draining_ = false;
-    if (timerWasActive)
+    if (timerWasActive_)
         Timer4.start();
     Q_EMIT drainFinished();
 }

@@ -15,11 +15,12 @@ struct TrafficCounters;
 // Timer4: drains senddata into the modem's serial port.
 //
 // Nothing is written until a call is up and the port is open; until then the frames stay
-// queued. A drain writes pieces of at most OutBufferSize bytes (1024 when the port reports
-// less than 1) and, after each, waits in the event loop until the port has sent it, so the
-// port's buffer never overflows. Frames queued while it waits leave with the same drain.
-// Timer4 is off during a drain, so no second drain starts inside the first; if the port
-// closes or the call drops, the drain stops and the unsent rest stays queued.
+// queued. A frame queued on an idle line starts a drain at once (FrameQueued). A drain writes
+// pieces of at most OutBufferSize bytes (1024 when the port reports less than 1) and, after each,
+// waits in the event loop until the port has sent it, so the port's buffer never overflows. Frames
+// queued while it waits leave with the same drain. Timer4 is off during a drain, so no second drain
+// starts inside the first; if the port closes or the call drops, the drain stops and the unsent
+// rest stays queued.
 class TransmitDrain : public QObject
 {
     Q_OBJECT
@@ -32,6 +33,9 @@ public:
     ~TransmitDrain() override;
 
     void Timer4_Timer();
+    // A frame was queued: on an idle line (connected, port open, nothing waiting in it) the
+    // drain starts at once instead of at the next tick.
+    void FrameQueued();
     bool isDraining() const { return draining_; }
 
     ModemOutput& output() const { return *output_; }
@@ -49,13 +53,18 @@ Q_SIGNALS:
     void pieceWritten(qint64 size);
 
 private:
-    // Returns false when the drain was destroyed while it waited.
+    // Each returns false when the drain was destroyed meanwhile.
+    bool beginDrain();
+    bool writePiece();
     bool waitForEmptyOutput();
+    void runDrain();
 
     TransmitQueue& senddata_;
     std::unique_ptr<ModemOutput> output_;
     TrafficCounters& counters_;
     bool draining_ = false;
+    bool timerWasActive_ = false;
+    int pieceSize_ = DefaultPieceSize;
     int waitPollInterval_ = 5;
 };
 

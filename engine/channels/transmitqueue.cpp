@@ -1,5 +1,7 @@
 #include "engine/channels/transmitqueue.h"
 
+#include <algorithm>
+
 namespace tellaran {
 
 namespace {
@@ -17,6 +19,12 @@ bool TransmitQueue::append(const QByteArray& bytes)
         return false;
     }
     data_.append(bytes);
+    peak_ = std::max(peak_, size());
+    noteLevel();
+    if (appended_) {
+        const std::function<void()> appended = appended_;
+        appended();
+    }
     return true;
 }
 
@@ -32,6 +40,7 @@ QByteArray TransmitQueue::take(qsizetype count)
         data_.remove(0, head_);
         head_ = 0;
     }
+    noteLevel();
     return piece;
 }
 
@@ -39,6 +48,27 @@ void TransmitQueue::clear()
 {
     data_.clear();
     head_ = 0;
+    noteLevel();
+}
+
+void TransmitQueue::setWaterMarks(qsizetype high, qsizetype low)
+{
+    highWater_ = high;
+    lowWater_ = std::min(low, high);
+    noteLevel();
+}
+
+void TransmitQueue::noteLevel()
+{
+    const bool above = aboveHighWater_ ? size() >= lowWater_ : size() > highWater_;
+    if (above == aboveHighWater_)
+        return;
+    aboveHighWater_ = above;
+    if (observer_) {
+        // A copy: the observer may replace itself.
+        const FlowObserver observer = observer_;
+        observer(above);
+    }
 }
 
 } // namespace tellaran

@@ -46,9 +46,14 @@ QByteArray linkFrame(const QByteArray& body)
 
 QByteArray relayFrame(const QByteArray& modemLine)
 {
+    // A terminator inside would make the rest a frame of its own on this computer; the rest
+    // is dropped instead.
+    const qsizetype inner = modemLine.indexOf(Terminator);
+    const QByteArrayView kept =
+        inner < 0 ? QByteArrayView(modemLine) : QByteArrayView(modemLine).first(inner);
     QByteArray frame;
-    frame.reserve(modemLine.size() + Terminator.size());
-    frame.append(modemLine).append(Terminator);
+    frame.reserve(kept.size() + Terminator.size());
+    frame.append(kept).append(Terminator);
     return frame;
 }
 

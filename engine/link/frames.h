@@ -30,7 +30,9 @@ QByteArray messageFrame(const QByteArray& text);
 // modem link.
 QByteArray linkFrame(const QByteArray& body);
 // A link frame as cut from the modem input (without its CR) followed by "KvekEND": what the
-// receiving engine sends to its own channel server.
+// receiving engine sends to its own channel server. A "KvekEND" inside the link frame ends
+// it there: what follows is dropped, so the other computer cannot make this engine act on a
+// frame of its own making.
 QByteArray relayFrame(const QByteArray& modemLine);
 
 // A block read from a local connection that begins with "<request>".

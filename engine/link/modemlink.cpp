@@ -3,6 +3,7 @@
 #include "engine/channels/form2.h"
 #include "engine/engine.h"
 #include "engine/link/frames.h"
+#include "engine/link/modemresult.h"
 #include "engine/settings/settingsfile.h"
 #include "platform/datafile.h"
 
@@ -15,6 +16,9 @@ namespace tellaran {
 namespace {
 
 constexpr int DefaultReconnectDelay = 500;
+// The other engine sends a frame in pieces a tenth of a second apart; a frame silent this
+// long after a "NO CARRIER" line has ended with the call.
+constexpr int DefaultStalledFrameDelay = 3000;
 
 const QString NoCarrierText = QStringLiteral(
     "There is no carrier.  Please make sure that all your phone cables are properly connected");
@@ -46,6 +50,12 @@ ModemLink::ModemLink(Engine& engine, SerialEnvironment environment, QObject* par
     reconnectTimer_.setSingleShot(true);
     reconnectTimer_.setInterval(DefaultReconnectDelay);
     connect(&reconnectTimer_, &QTimer::timeout, this, &ModemLink::connectWinsock);
+    stalledFrameTimer_.setSingleShot(true);
+    stalledFrameTimer_.setInterval(DefaultStalledFrameDelay);
+    connect(&stalledFrameTimer_, &QTimer::timeout, this, [this] {
+        if (Connected && !shutDown_ && EndsWithNoCarrier(UseString.pending()))
+            carrierLost();
+    });
 }
 
 ModemLink::~ModemLink()
@@ -146,10 +156,34 @@ void ModemLink::receive()
     Q_EMIT receiveStarted();
     const QByteArray block = MSComm1.Input();
     engine_.counters().bytesreceived += block.size();
+    engine_.trafficCountersChanged();
     engine_.statusWindow().totaldata += block.size();
     UseString.SplitModemInput(block, Connected);
+    QPointer<ModemLink> alive(this);
     handleQueuedLines();
-    Q_EMIT receiveFinished();
+    if (!alive)
+        return;
+    watchForHangUp();
+    if (alive)
+        Q_EMIT receiveFinished();
+}
+
+// With carrier detect held on, or not wired, the modem's "NO CARRIER" is the only sign that
+// the other side has hung up. In connected mode it is never cut as a line; it waits in the
+// carry-over buffer.
+void ModemLink::watchForHangUp()
+{
+    stalledFrameTimer_.stop();
+    if (!Connected || carrierLostHandled_ || shutDown_)
+        return;
+    if (NoCarrierBeforeFrames(UseString.pending())) {
+        carrierLost();
+        return;
+    }
+    // The same line ending a frame may still be the frame's payload: only when nothing more
+    // comes is it the modem's.
+    if (EndsWithNoCarrier(UseString.pending()))
+        stalledFrameTimer_.start();
 }
 
 // Lines are handled in the order they came; a line handled inside a box that an earlier
@@ -183,47 +217,85 @@ void ModemLink::HandleModemLine(QByteArray& line)
         return;
     }
 
-    if (line.contains("CONNECT")) {
-        Connected = true;
-        recordConnectionStart();
-        line.clear();
-        engine_.statusWindow().show();
-        if (engine_.isDialingWindowVisible()) {
-            engine_.statusWindow().Timer1.start();
-            engine_.hideDialingWindow();
-        }
-        if (engine_.isAnswerWindowVisible())
-            engine_.closeAnswerWindowOnConnect(false);
-    }
-    if (line.contains("OK"))
-        line.clear();
-    if (line.contains("RING")) {
+    const ModemLineResult result = ClassifyModemLine(line);
+    // Once the call has ended, what the modem says about it is no news.
+    if (result.code == ModemResultCode::NotAResult || carrierLostHandled_)
+        return;
+    line.clear();
+    const QString failureText = QStringLiteral("The modem reported %1. The call was not made.")
+                                    .arg(QString::fromLatin1(result.word));
+    switch (result.code) {
+    case ModemResultCode::NotAResult:
+    case ModemResultCode::Ok:
+        return;
+    case ModemResultCode::Connect:
+        connectOnResult();
+        return;
+    case ModemResultCode::Ring:
         if (engine_.isAnswerWindowVisible())
             engine_.showAnswerWindowRinging();
         MSComm1.Output("ATA");
-        line.clear();
+        return;
+    case ModemResultCode::NoCarrier:
+        // Once the call is up, this is the other side hanging up, whether or not carrier
+        // detect follows (it may be held on, or not wired).
+        if (Connected) {
+            carrierLost();
+            return;
+        }
+        if (engine_.isAnswerWindowVisible())
+            engine_.showAnswerWindowFailed(QString::fromLatin1(result.word));
+        callFailed(NoCarrierText);
+        return;
+    case ModemResultCode::Busy:
+        callFailed(BusyText);
+        return;
+    case ModemResultCode::NoDialTone:
+        callFailed(NoDialToneText);
+        return;
+    case ModemResultCode::NoAnswer:
+        callFailed(NoAnswerText);
+        return;
+    case ModemResultCode::Error:
+        // Otherwise the modem refused a command of the user's, and nothing waits on it.
+        if (engine_.isDialingWindowVisible()) {
+            callFailed(failureText);
+        } else if (engine_.isAnswerWindowVisible()) {
+            engine_.showAnswerWindowFailed(QString::fromLatin1(result.word));
+            callFailed(failureText);
+        }
+        return;
+    case ModemResultCode::Delayed:
+    case ModemResultCode::Blacklisted:
+    case ModemResultCode::Voice:
+        callFailed(failureText);
+        return;
     }
-    if (line.contains("NO CARRIER")) {
-        engine_.messageBoxes().show(NoCarrierText, QString(), BoxIcon::None, BoxButtons::Ok);
-        if (engine_.isDialingWindowVisible())
-            engine_.returnToDialer();
+}
+
+void ModemLink::connectOnResult()
+{
+    Connected = true;
+    recordConnectionStart();
+    engine_.statusWindow().show();
+    if (engine_.isDialingWindowVisible()) {
+        engine_.statusWindow().Timer1.start();
+        engine_.hideDialingWindow();
     }
-    if (line.contains("ERROR"))
-        line.clear();
-    const struct
-    {
-        const char* word;
-        const QString& text;
-    } failures[] = {
-        {"BUSY", BusyText}, {"NO DIAL TONE", NoDialToneText}, {"NO ANSWER", NoAnswerText}};
-    for (const auto& failure : failures) {
-        if (!line.contains(failure.word))
-            continue;
-        engine_.messageBoxes().show(failure.text, QString(), BoxIcon::None, BoxButtons::Ok);
-        line.clear();
-        if (engine_.isDialingWindowVisible())
-            engine_.returnToDialer();
-    }
+    if (engine_.isAnswerWindowVisible())
+        engine_.closeAnswerWindowOnConnect(false);
+}
+
+// A call that could not be made or answered: the reason in a box, and from the dialing
+// window back to the dialer, the number kept.
+void ModemLink::callFailed(const QString& text)
+{
+    if (engine_.isDialingWindowVisible())
+        engine_.dialingAnswered();
+    QPointer<ModemLink> alive(this);
+    engine_.messageBoxes().show(text, QString(), BoxIcon::None, BoxButtons::Ok);
+    if (alive && engine_.isDialingWindowVisible())
+        engine_.returnToDialer();
 }
 
 void ModemLink::recordConnectionStart()
@@ -316,6 +388,7 @@ void ModemLink::shutDown()
         return;
     shutDown_ = true;
     reconnectTimer_.stop();
+    stalledFrameTimer_.stop();
     MSComm1.setPortOpen(false);
     Winsock1.Close();
 }

@@ -21,7 +21,7 @@ struct SettingsRecord;
 // Load() is the start-up: connect Winsock1, configure the port from the settings and send
 // the modem its initialisation commands. OnComm handles the port's events: received bytes
 // are cut into lines or link frames (HandleModemLine), carrier detect puts the engine into
-// connected mode or ends it.
+// connected mode or ends it; so does the modem's own word, CONNECT or NO CARRIER.
 class ModemLink : public QObject
 {
     Q_OBJECT
@@ -48,6 +48,9 @@ public:
     void setRelayCap(qsizetype cap) { relayCap_ = cap; }
     // How long a closed or failed Winsock1 waits before connecting again.
     void setReconnectDelay(int milliseconds) { reconnectTimer_.setInterval(milliseconds); }
+    // How long an unfinished frame that ends in a "NO CARRIER" line must stay silent before
+    // the call is taken as ended.
+    void setStalledFrameDelay(int milliseconds) { stalledFrameTimer_.setInterval(milliseconds); }
 
 Q_SIGNALS:
     // A received block is being handled (the incoming-activity picture shows meanwhile).
@@ -59,6 +62,9 @@ private:
     void receive();
     void carrierUp();
     void carrierLost();
+    void connectOnResult();
+    void callFailed(const QString& text);
+    void watchForHangUp();
     void handleQueuedLines();
     void sendRelayFrame(const QByteArray& modemLine);
     void connectWinsock();
@@ -80,6 +86,7 @@ private:
     QByteArray pendingRelay_;
     qsizetype relayCap_;
     QTimer reconnectTimer_;
+    QTimer stalledFrameTimer_;
     bool shutDown_ = false;
 };
 

@@ -1,4 +1,4 @@
-#include "engine/calls/imageclick.h"
+#include "engine/windows/imageclick.h"
 
 #include <QEvent>
 #include <QMouseEvent>

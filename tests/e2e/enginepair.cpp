@@ -10,7 +10,8 @@
 
 namespace tellaran::testing {
 
-TestComputer::TestComputer(const QString& name, const QString& exchangeDir, int lineRate)
+TestComputer::TestComputer(const QString& name, const QString& exchangeDir, int lineRate,
+                           SerialEnvironment::BackendFactory backendFactory)
     : line(name), boxes(std::make_shared<ScriptedMessageBoxes>())
 {
     QDir(dir.path()).mkpath(QStringLiteral("data"));
@@ -28,6 +29,7 @@ TestComputer::TestComputer(const QString& name, const QString& exchangeDir, int 
     options.channelPort = freeTcpPort();
     options.serial.exchangeDir = exchangeDir;
     options.serial.virtualLineRate = lineRate;
+    options.serial.backendFactory = std::move(backendFactory);
     options.messageBoxes = boxes;
     options.onEnd = [this] { ++ended; };
     engine = std::make_unique<TellaranEngine>(std::move(options));

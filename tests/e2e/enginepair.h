@@ -13,7 +13,10 @@ namespace tellaran::testing {
 // message boxes, and an end hook that only records.
 struct TestComputer
 {
-    TestComputer(const QString& name, const QString& exchangeDir, int lineRate);
+    // `backendFactory`, when given, builds the port's device instead of the port map's
+    // virtual modem.
+    TestComputer(const QString& name, const QString& exchangeDir, int lineRate,
+                 SerialEnvironment::BackendFactory backendFactory = {});
 
     QString line;
     QTemporaryDir dir;

@@ -27,15 +27,18 @@ void TestCallWindows::answerCallChatAndHangUp()
     TellaranEngine& ann = *pair.a.engine;
     TellaranEngine& bob = *pair.b.engine;
 
-    // Ann answers.
+    // Both start; their splash screens hand over to the mode windows after two seconds.
     ann.start();
-    QVERIFY(ann.calls().isModeWindowVisible());
+    bob.start();
+    QTRY_VERIFY_WITH_TIMEOUT(ann.calls().isModeWindowVisible() && bob.calls().isModeWindowVisible(),
+                             5000);
+
+    // Ann answers.
     QTest::mouseClick(control<QRadioButton>(ann.calls().form3(), "Option2"), Qt::LeftButton);
     QTRY_VERIFY(ann.calls().isAnswerWindowVisible());
     QTRY_VERIFY(!ann.calls().isForm3Loaded());
 
     // Bob calls Ann's line from the dialer.
-    bob.start();
     QTest::mouseClick(control<QRadioButton>(bob.calls().form3(), "Option1"), Qt::LeftButton);
     QTRY_VERIFY(bob.calls().isDialerVisible());
     Dialer& dialer = bob.calls().dialer();

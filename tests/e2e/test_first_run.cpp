@@ -5,11 +5,13 @@
 #include "engine/calls/form3.h"
 #include "engine/settings/form7.h"
 #include "engine/tellaranengine.h"
+#include "engine/windows/frmsplash.h"
 #include "tests/support/controls.h"
 #include "tests/support/fakeengine.h"
 #include "tests/support/scriptedmessageboxes.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QPushButton>
 #include <QTest>
@@ -36,8 +38,15 @@ void TestFirstRun::settingsDialogLeadsBackToTheModeWindow()
     options.onEnd = [] {};
     TellaranEngine engine(std::move(options));
 
+    // The splash screen comes first and hands over to the mode window two seconds later.
+    QElapsedTimer clock;
+    clock.start();
     engine.start();
-    QCOMPARE(boxes->boxes().size(), 3);
+    QVERIFY(engine.splashScreen() && engine.splashScreen()->isVisible());
+    QVERIFY(!engine.calls().isForm3Loaded());
+    QTRY_COMPARE_WITH_TIMEOUT(boxes->boxes().size(), 3, 5000);
+    QVERIFY(clock.elapsed() >= 2000);
+    QTRY_VERIFY(!engine.splashScreen());
     QCOMPARE(boxes->boxes().first().title, QStringLiteral("Tellaran Setup"));
     QVERIFY(engine.installation());
     for (const char* name : {"data.dat", "addresses.dat", "programs.dat"})

@@ -71,6 +71,7 @@ private Q_SLOTS:
     void framesSentBeforeTheCallLeaveWithIt();
     void userMessageReachesTheOtherEngine();
     void hangUpEndsTheOtherSide();
+    void frameOnAnIdleLineLeavesWithoutATick();
 };
 
 void TestRelay::payloadsCrossBothWays()
@@ -122,7 +123,7 @@ void TestRelay::userMessageReachesTheOtherEngine()
     QVERIFY(pair.call());
     RawClient messageWindow(*pair.a.engine, QByteArray());
     messageWindow.sendRaw(frames::messageFrame("Hi there"));
-    QTRY_COMPARE_WITH_TIMEOUT(pair.b.engine->receivedMessages(), QByteArrayList{"Hi there"}, 5000);
+    QTRY_COMPARE_WITH_TIMEOUT(pair.b.engine->openMessages(), QByteArrayList{"Hi there"}, 5000);
 }
 
 void TestRelay::hangUpEndsTheOtherSide()
@@ -143,6 +144,18 @@ void TestRelay::hangUpEndsTheOtherSide()
     QCOMPARE(SettingsFile(pair.a.engine->programDir()).ReadStoredTime(), QByteArray("00:00:00"));
     // The local program sees its connection end.
     QTRY_VERIFY_WITH_TIMEOUT(!annChat.isOpen(), 5000);
+}
+
+void TestRelay::frameOnAnIdleLineLeavesWithoutATick()
+{
+    EnginePair pair;
+    RawClient annChat(*pair.a.engine, "CHAT0001");
+    RawClient bobChat(*pair.b.engine, "CHAT0001");
+    QVERIFY(waitForRegistrations(*pair.b.engine, 1));
+    QVERIFY(pair.call());
+    pair.a.engine->statusWindow().Timer4().stop();
+    annChat.send("no tick needed");
+    QTRY_COMPARE_WITH_TIMEOUT(bobChat.received, QByteArray("no tick needed"), 5000);
 }
 
 QTEST_MAIN(TestRelay)

@@ -5,6 +5,7 @@
 #include "tests/support/scriptedmessageboxes.h"
 
 #include <QByteArrayList>
+#include <QStringList>
 #include <QTemporaryDir>
 #include <functional>
 #include <memory>
@@ -25,13 +26,23 @@ public:
     void endProgram() override { ++endProgramCalls; }
     bool modemConnected() const override { return connected; }
     bool isModemWindowLoaded() const override { return modemPortReached > 0; }
+    bool isOwnRelayConnection(const QHostAddress& peer, quint16 peerPort) const override
+    {
+        return ownRelayConnection && ownRelayConnection(peer, peerPort);
+    }
     SerialPort& modemPort() override;
     TrafficCounters& counters() override { return trafficCounters; }
+    void trafficCountersChanged() override { ++trafficCounterChanges; }
+    bool useCompressionTicked() override { return compressionTicked; }
     void showUserMessage(const QByteArray& text) override { userMessages.append(text); }
     Form2& statusWindow() override;
     bool isStatusWindowLoaded() const override { return status_ != nullptr; }
     bool isAnswerWindowVisible() const override { return answerWindowVisible; }
     void showAnswerWindowRinging() override { ++answerWindowRings; }
+    void showAnswerWindowFailed(const QString& failure) override
+    {
+        answerWindowFailures.append(failure);
+    }
     void closeAnswerWindowOnConnect(bool logConnected) override
     {
         answerWindowVisible = false;
@@ -39,6 +50,7 @@ public:
     }
     bool isDialingWindowVisible() const override { return dialingWindowVisible; }
     void hideDialingWindow() override { dialingWindowVisible = false; }
+    void dialingAnswered() override { ++dialingAnswers; }
     void returnToDialer() override
     {
         dialingWindowVisible = false;
@@ -79,13 +91,19 @@ public:
     int infoBoxToggles = 0;
     bool answerWindowVisible = false;
     int answerWindowRings = 0;
+    QStringList answerWindowFailures;
     bool answerWindowLoggedConnected = false;
     bool dialingWindowVisible = false;
     int returnsToDialer = 0;
+    int dialingAnswers = 0;
     QString dialerTime = QStringLiteral("00:00:00");
     // Tests that need a real status window set this; statusWindow() then builds it once.
     std::function<std::shared_ptr<Form2>(Engine&)> statusWindowFactory;
+    // Tells which local connection stands for the modem window's own; none by default.
+    std::function<bool(const QHostAddress&, quint16)> ownRelayConnection;
     TrafficCounters trafficCounters;
+    int trafficCounterChanges = 0;
+    bool compressionTicked = false;
     QByteArrayList userMessages;
 
 private:

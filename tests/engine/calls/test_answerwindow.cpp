@@ -64,6 +64,15 @@ private Q_SLOTS:
         QCOMPARE(control<QLabel>(&answer, "Label1")->text(), "Connecting...");
         QCOMPARE(logLines(&answer).mid(2), QStringList({"Connecting..."}));
 
+        // The answer fails: logged, and back to waiting; the next ring is noted again.
+        calls_->showAnswerWindowFailed("NO CARRIER");
+        QCOMPARE(control<QLabel>(&answer, "Label1")->text(), "Waiting For Connection");
+        QCOMPARE(pictureOf(answer, "Image1"), pictureOf(answer, "Image4"));
+        QCOMPARE(logLines(&answer).mid(3),
+                 QStringList({"Answer failed: NO CARRIER", "Waiting For Connection..."}));
+        calls_->showAnswerWindowRinging();
+        QCOMPARE(logLines(&answer).last(), "Connecting...");
+
         calls_->closeAnswerWindowOnConnect(true);
         QCOMPARE(logLines(&answer).last(), "Connected");
         QCOMPARE(control<QLabel>(&answer, "Label1")->text(), "Connected");
@@ -92,16 +101,19 @@ private Q_SLOTS:
             const int second = std::max(s.image6Left, s.image7Left);
             return second - first == 1815 && first <= 0 && second <= 1815;
         };
-        for (int tick = 1; tick <= 110; ++tick) {
+        // 2200 twips a second, whatever the tick.
+        QCOMPARE(MarqueeStepTwips * 1000 / answer.Timer2.interval(), 2200);
+        for (int tick = 1; tick <= 55; ++tick) {
             answer.MarqueeStep();
             QVERIFY2(adjoining(answer.strip()), qPrintable(QString::number(tick)));
-            if (tick == 55) {
-                QCOMPARE(answer.strip().image6Left, 1815);
-                QCOMPARE(answer.strip().image7Left, 0);
-                QCOMPARE(control<QLabel>(&answer, "Image6")->x(), 121);
-                QCOMPARE(control<QLabel>(&answer, "Image7")->x(), 0);
+            if (tick == 28) { // the first half has just gone round behind the second
+                QCOMPARE(answer.strip().image6Left, 1782);
+                QCOMPARE(answer.strip().image7Left, -33);
+                QCOMPARE(control<QLabel>(&answer, "Image6")->x(), 119);
+                QCOMPARE(control<QLabel>(&answer, "Image7")->x(), -2);
             }
         }
+        // Both halves' width twice over: back where they started.
         QCOMPARE(answer.strip().image6Left, 0);
         QCOMPARE(answer.strip().image7Left, 1815);
     }

@@ -98,6 +98,39 @@ private Q_SLOTS:
         QCOMPARE(control<QPushButton>(&calls_->form6(), "Command1")->text(), "Details >>");
     }
 
+    void aModemThatNeverAnswersIsHungUp()
+    {
+        start(true);
+        engine_->modemPort().setDTREnable(true);
+        calls_->setDialWatchdogInterval(1000);
+        dial("0815");
+        QTest::qWait(500);
+        QVERIFY(calls_->isDialingWindowVisible());
+        QVERIFY(engine_->boxes.boxes().isEmpty());
+
+        // Past the watchdog: DTR dropped, the port closed, a box, the dialer with its number.
+        QTRY_VERIFY_WITH_TIMEOUT(calls_->isDialerVisible(), 5000);
+        QCOMPARE(engine_->portLog, QStringList({"open", "write ATD0815\r\n", "dtr off", "close"}));
+        QCOMPARE(engine_->boxes.texts(),
+                 QStringList{"The modem gave no answer to the dial command."});
+        QVERIFY(!calls_->isForm6Loaded());
+        QCOMPARE(calls_->dialer().numberText(), "0815");
+
+        // The next call raises DTR again; an answer, or a failure, stops the watchdog.
+        dial("0815");
+        QVERIFY(engine_->modemPort().DTREnable());
+        QCOMPARE(engine_->portLog.mid(4), QStringList({"open", "write ATD0815\r\n"}));
+        QVERIFY(calls_->dialWatchdog().isActive());
+        calls_->hideDialingWindow();
+        QVERIFY(!calls_->dialWatchdog().isActive());
+        calls_->returnToDialer();
+        dial("0815");
+        QVERIFY(calls_->dialWatchdog().isActive());
+        calls_->returnToDialer();
+        QVERIFY(!calls_->dialWatchdog().isActive());
+        QCOMPARE(engine_->boxes.boxes().size(), 1);
+    }
+
     void anEmptyNumberIsRefused()
     {
         start(true);

@@ -81,9 +81,10 @@ private Q_SLOTS:
         QVERIFY(engine_->connected);
         QCOMPARE(engine_->endProgramCalls, 0);
 
-        // Frames the drain has not yet written count as well; Cancel throws them away.
-        engine_->pendingOutput = 0;
+        // Frames the drain has not yet written count as well (queued while the port was
+        // still busy); Cancel throws them away.
         engine_->statusWindow().senddata().append("<modem>x<xodem>\r");
+        engine_->pendingOutput = 0;
         engine_->dialerTime = "00:08:00";
         engine_->boxes.answerNext(BoxAnswer::Yes);
         engine_->boxes.answerNext(BoxAnswer::Cancel);

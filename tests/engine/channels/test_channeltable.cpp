@@ -16,6 +16,7 @@ private Q_SLOTS:
     void fileFollowsEveryChange();
     void lookUpUsesTheRecordsInMemory();
     void writeFailuresKeepTheRecordsAndAreReportedOnce();
+    void burstOfChangesIsWrittenOnce();
 };
 
 void TestChannelTable::fileFollowsEveryChange()
@@ -31,8 +32,8 @@ void TestChannelTable::fileFollowsEveryChange()
     table.Register(3, "CHAT0001");
     table.Register(2, "CHAT0002");
     table.Register(3, "CHAT0003"); // a connection that registered twice
-    QCOMPARE(engine.readDataFile("requests.dat"),
-             QByteArray("3,\"CHAT0001\"\r\n2,\"CHAT0002\"\r\n3,\"CHAT0003\"\r\n"));
+    QTRY_COMPARE(engine.readDataFile("requests.dat"),
+                 QByteArray("3,\"CHAT0001\"\r\n2,\"CHAT0002\"\r\n3,\"CHAT0003\"\r\n"));
     QCOMPARE(engine.counters().noofchan, 3);
 
     // A connection that never registered: the file is rewritten unchanged.
@@ -43,13 +44,13 @@ void TestChannelTable::fileFollowsEveryChange()
 
     QCOMPARE(table.Remove(3), 2);
     QCOMPARE(engine.counters().noofchan, 1);
-    QCOMPARE(engine.readDataFile("requests.dat"), QByteArray("2,\"CHAT0002\"\r\n"));
+    QTRY_COMPARE(engine.readDataFile("requests.dat"), QByteArray("2,\"CHAT0002\"\r\n"));
 
     // The last removal leaves an empty file, and the temporary file is gone.
     QCOMPARE(table.Remove(2), 1);
     QCOMPARE(engine.counters().noofchan, 0);
     QVERIFY(QFile::exists(engine.dataPath("requests.dat")));
-    QCOMPARE(engine.readDataFile("requests.dat"), QByteArray());
+    QTRY_COMPARE(engine.readDataFile("requests.dat"), QByteArray());
     QVERIFY(!QFile::exists(engine.dataPath("reqtemp.dat")));
 
     table.Delete();
@@ -68,8 +69,8 @@ void TestChannelTable::lookUpUsesTheRecordsInMemory()
     // Written as it came (the file has no escapes), but it cannot misroute a look-up.
     table.Register(3, "AB\"\r\n5,\"X");
     table.Register(4, "X");
-    QCOMPARE(engine.readDataFile("requests.dat").mid(28),
-             QByteArray("3,\"AB\"\r\n5,\"X\"\r\n4,\"X\"\r\n"));
+    QTRY_COMPARE(engine.readDataFile("requests.dat").mid(28),
+                 QByteArray("3,\"AB\"\r\n5,\"X\"\r\n4,\"X\"\r\n"));
 
     QSet<int> connected{1, 2, 3, 4};
     auto isConnected = [&](int index) { return connected.contains(index); };
@@ -104,7 +105,44 @@ void TestChannelTable::writeFailuresKeepTheRecordsAndAreReportedOnce()
     // Once the file can be written again, the next rewrite carries the true records.
     QVERIFY(QDir(engine.dataPath("requests.dat")).removeRecursively());
     table.Remove(99);
-    QCOMPARE(engine.readDataFile("requests.dat"), QByteArray("5,\"CHAT0002\"\r\n"));
+    QTRY_COMPARE(engine.readDataFile("requests.dat"), QByteArray("5,\"CHAT0002\"\r\n"));
+}
+
+void TestChannelTable::burstOfChangesIsWrittenOnce()
+{
+    FakeEngine engine;
+    ChannelTable table(engine);
+    table.Reset();
+    const int before = table.writes();
+    QSet<int> connected;
+    auto isConnected = [&](int index) { return connected.contains(index); };
+    auto dataId = [](int index) { return "CH" + QByteArray::number(index).rightJustified(6, '0'); };
+    for (int i = 1; i <= 100; ++i) {
+        table.Register(i, dataId(i));
+        connected.insert(i);
+    }
+    QByteArray expected;
+    for (int i = 1; i <= 100; i += 2) {
+        table.Remove(i);
+        connected.remove(i);
+        // Routing follows every change at once.
+        QCOMPARE(table.LookUp(dataId(i), isConnected), std::nullopt);
+        QCOMPARE(table.LookUp(dataId(i + 1), isConnected), std::optional<int>(i + 1));
+        expected += QByteArray::number(i + 1) + ",\"" + dataId(i + 1) + "\"\r\n";
+    }
+    QCOMPARE(engine.counters().noofchan, 50);
+    QCOMPARE(table.writes(), before); // nothing yet within the pass
+    QTRY_COMPARE(table.writes(), before + 1);
+    QCOMPARE(engine.readDataFile("requests.dat"), expected);
+    QCoreApplication::processEvents();
+    QCOMPARE(table.writes(), before + 1);
+
+    // The table deleted at the end of a call stays deleted, whatever was still to be written.
+    table.Register(200, "LATE0001");
+    table.Delete();
+    QCoreApplication::processEvents();
+    QTest::qWait(10);
+    QVERIFY(!QFile::exists(engine.dataPath("requests.dat")));
 }
 
 QTEST_GUILESS_MAIN(TestChannelTable)

@@ -87,6 +87,7 @@ private Q_SLOTS:
     void drainTakesFramesQueuedWhileItWaits();
     void drainWaitsForTheCall();
     void drainSurvivesBeingDestroyedWhileItWaits();
+    void drainStartsAtOnceOnAnIdleLine();
 };
 
 void TestDispatch::localFramesGoToTheModemQueue()
@@ -252,6 +253,35 @@ void TestDispatch::drainSurvivesBeingDestroyedWhileItWaits()
     QTimer::singleShot(0, [drain] { delete drain; });
     drain->Timer4_Timer(); // returns without touching the deleted drain
     QCOMPARE(engine.counters().bytessent, 512);
+}
+
+void TestDispatch::drainStartsAtOnceOnAnIdleLine()
+{
+    Drain d;
+    d.drain.Timer4.stop(); // no tick can help
+    QSignalSpy finished(&d.drain, &TransmitDrain::drainFinished);
+    d.senddata.append(QByteArray(1200, 'a'));
+    d.drain.FrameQueued();
+    QCOMPARE(d.output->pieces.size(), 1); // in the same pass
+    QVERIFY(d.drain.isDraining());
+    QTRY_COMPARE(finished.size(), 1);
+    QCOMPARE(d.output->pieces,
+             QByteArrayList({QByteArray(512, 'a'), QByteArray(512, 'a'), QByteArray(176, 'a')}));
+    QCOMPARE(d.output->writesIntoFullBuffer, 0);
+    QVERIFY(!d.drain.Timer4.isActive());
+
+    // A port still sending, or no call: the frame waits for the tick's rules.
+    d.output->pieces.clear();
+    d.output->count = 1;
+    d.senddata.append("busy");
+    d.drain.FrameQueued();
+    d.output->count = 0;
+    d.output->ready = false;
+    d.drain.FrameQueued();
+    QVERIFY(d.output->pieces.isEmpty() && !d.drain.isDraining());
+    d.output->ready = true;
+    d.drain.Timer4_Timer();
+    QCOMPARE(d.output->pieces, QByteArrayList{"busy"});
 }
 
 QTEST_GUILESS_MAIN(TestDispatch)

@@ -116,6 +116,16 @@ void TestFrames::capsAndRandomBytes()
     QCOMPARE(got, QByteArrayList({"<A>next<A>", "<modem><ABCDEFGH>ok<ABCDEFGH><xodem>"}));
     QCOMPARE(frameSplitter.droppedFrames() + modemSplitter.droppedLines(), 2);
 
+    // The cap counts the frame, not the start of its terminator: just under and just over.
+    got.clear();
+    for (const qsizetype size : {64, 65}) {
+        FrameSplitter capped([&](QByteArray frame) { got.append(frame); }, 64);
+        capped.SplitFrames(QByteArray(size, 'y') + "Kvek");
+        capped.SplitFrames("END");
+        QCOMPARE(capped.droppedFrames(), size > 64 ? 1 : 0);
+    }
+    QCOMPARE(got, QByteArrayList{QByteArray(64, 'y')});
+
     // Random bytes with tokens sprinkled in: no crash, memory stays bounded.
     QRandomGenerator random(20240611);
     frameSplitter.setCap(4096);

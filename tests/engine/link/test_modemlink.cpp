@@ -131,6 +131,10 @@ private Q_SLOTS:
     void commandModeLines();
     void resultWordsShowTheirMessages_data();
     void resultWordsShowTheirMessages();
+    void failedAnswerGoesBackToWaiting();
+    void noCarrierWhileConnectedEndsTheCallOnce_data();
+    void noCarrierWhileConnectedEndsTheCallOnce();
+    void noCarrierEndingAStalledFrame();
     void connectPutsTheEngineOnline();
     void carrierBeforeConnectStartsTheClock();
     void linkFramesAreRelayed();
@@ -237,37 +241,67 @@ void TestModemLink::resultWordsShowTheirMessages_data()
 {
     QTest::addColumn<QByteArray>("word");
     QTest::addColumn<QString>("text");
-    QTest::newRow("no carrier") << QByteArray("NO CARRIER")
-                                << QStringLiteral("There is no carrier.  Please make sure that all "
-                                                  "your phone cables are properly connected");
-    QTest::newRow("busy") << QByteArray("BUSY")
-                          << QStringLiteral("The number is busy.  Please try again later.");
-    QTest::newRow("no dial tone")
-        << QByteArray("NO DIAL TONE")
-        << QStringLiteral("There is no dialtone.  Please check your modem connections.");
-    QTest::newRow("no answer")
-        << QByteArray("NO ANSWER")
-        << QStringLiteral("There was no answer from the remote modem / Tellaran is not running at "
-                          "the other end. Please try again later.");
+    // Whether the box shows too when no call is being dialed.
+    QTest::addColumn<bool>("alwaysShown");
+    const QString noCarrier = QStringLiteral(
+        "There is no carrier.  Please make sure that all your phone cables are properly connected");
+    const QString busy = QStringLiteral("The number is busy.  Please try again later.");
+    const QString noDialTone =
+        QStringLiteral("There is no dialtone.  Please check your modem connections.");
+    const QString noAnswer =
+        QStringLiteral("There was no answer from the remote modem / Tellaran is not running at "
+                       "the other end. Please try again later.");
+    const auto reported = [](const char* word) {
+        return QStringLiteral("The modem reported %1. The call was not made.")
+            .arg(QLatin1String(word));
+    };
+    QTest::newRow("no carrier") << QByteArray("NO CARRIER") << noCarrier << true;
+    QTest::newRow("busy") << QByteArray("BUSY") << busy << true;
+    QTest::newRow("no dial tone") << QByteArray("NO DIAL TONE") << noDialTone << true;
+    QTest::newRow("no answer") << QByteArray("NO ANSWER") << noAnswer << true;
+    QTest::newRow("delayed") << QByteArray("DELAYED") << reported("DELAYED") << true;
+    // The modem refusing a command is news only while a call waits on it.
+    QTest::newRow("error") << QByteArray("ERROR") << reported("ERROR") << false;
 }
 
 void TestModemLink::resultWordsShowTheirMessages()
 {
     QFETCH(QByteArray, word);
     QFETCH(QString, text);
+    QFETCH(bool, alwaysShown);
     Bench bench;
     bench.loadAndOpen();
     bench.engine.dialingWindowVisible = true;
-    bench.modem->receive("\r\n" + word + "\r\n");
+    bench.modem->receive("ATD0815\r\r\n" + word + "\r\n");
     QCOMPARE(bench.engine.boxes.texts(), QStringList{text});
     QCOMPARE(bench.engine.boxes.boxes().first().buttons, BoxButtons::Ok);
     QCOMPARE(bench.engine.returnsToDialer, 1);
+    QCOMPARE(bench.engine.dialingAnswers, 1);
     QVERIFY(!bench.engine.dialingWindowVisible);
+    QVERIFY(bench.modem->writes.isEmpty());
 
-    // Without the dialing window the message still shows, and nothing else moves.
+    // Without the dialing window nothing else moves.
     bench.modem->receive(word + "\r");
-    QCOMPARE(bench.engine.boxes.boxes().size(), 2);
+    QCOMPARE(bench.engine.boxes.boxes().size(), alwaysShown ? 2 : 1);
     QCOMPARE(bench.engine.returnsToDialer, 1);
+    QVERIFY(bench.engine.answerWindowFailures.isEmpty());
+}
+
+void TestModemLink::failedAnswerGoesBackToWaiting()
+{
+    Bench bench;
+    bench.loadAndOpen();
+    bench.engine.answerWindowVisible = true;
+    bench.modem->receive("\r\nRING\r\nATA\r\nNO CARRIER\r\n");
+    QCOMPARE(bench.engine.answerWindowFailures, QStringList{"NO CARRIER"});
+    QCOMPARE(bench.engine.boxes.boxes().size(), 1);
+    bench.modem->receive("\r\nRING\r\nATA\r\nERROR\r\n");
+    QCOMPARE(bench.engine.answerWindowFailures, (QStringList{"NO CARRIER", "ERROR"}));
+    QCOMPARE(bench.engine.boxes.texts().last(),
+             QStringLiteral("The modem reported ERROR. The call was not made."));
+    QVERIFY(bench.engine.answerWindowVisible);
+    QCOMPARE(bench.engine.returnsToDialer, 0);
+    QCOMPARE(bench.engine.endProgramCalls, 0);
 }
 
 void TestModemLink::connectPutsTheEngineOnline()
@@ -394,6 +428,64 @@ void TestModemLink::carrierLossWithoutTableFile()
     bench.modem->setCarrier(false);
     QCOMPARE(SettingsFile(bench.engine.programDir()).ReadStoredTime(), QByteArray("01:00:00"));
     QCOMPARE(bench.engine.endProgramCalls, 1);
+}
+
+void TestModemLink::noCarrierWhileConnectedEndsTheCallOnce_data()
+{
+    QTest::addColumn<QByteArray>("hangUp");
+    QTest::addColumn<bool>("carrierFirst");
+    // Carrier detect held on: the words alone end the call, in the block of CONNECT itself
+    // or between frames.
+    QTest::newRow("same block") << QByteArray("\r\nCONNECT 56000\r\n\r\nNO CARRIER\r\n") << false;
+    QTest::newRow("after a frame")
+        << QByteArray("<modem><CHAT0001>bye<CHAT0001><xodem>\r\r\nNO CARRIER\r\n") << false;
+    // Carrier detect falls as well, before or after the words: still one end.
+    QTest::newRow("carrier first") << QByteArray("\r\nNO CARRIER\r\n") << true;
+    QTest::newRow("carrier after") << QByteArray("\r\nNO CARRIER\r\n") << false;
+}
+
+void TestModemLink::noCarrierWhileConnectedEndsTheCallOnce()
+{
+    QFETCH(QByteArray, hangUp);
+    QFETCH(bool, carrierFirst);
+    Bench bench;
+    bench.loadAndOpen();
+    if (!hangUp.contains("CONNECT"))
+        bench.modem->receive("\r\nCONNECT 56000\r\n");
+    bench.engine.dialerTime = QStringLiteral("00:03:07");
+    if (carrierFirst)
+        bench.modem->setCarrier(false);
+    bench.modem->receive(hangUp);
+    bench.modem->setCarrier(false);
+
+    QVERIFY(!bench.link->Connected);
+    QCOMPARE(bench.engine.boxes.texts(),
+             QStringList{QStringLiteral("Remote computer disconnected")});
+    QCOMPARE(SettingsFile(bench.engine.programDir()).ReadStoredTime(), QByteArray("00:03:07"));
+    QCOMPARE(bench.engine.endProgramCalls, 1);
+}
+
+void TestModemLink::noCarrierEndingAStalledFrame()
+{
+    Bench bench;
+    bench.loadAndOpen();
+    bench.link->setStalledFrameDelay(1000);
+    bench.modem->receive("\r\nCONNECT 56000\r\n");
+
+    // A payload with the words in it goes on: it was the payload.
+    bench.modem->receive("<modem><CHAT0001>said\r\nNO CARRIER\r\n");
+    QTest::qWait(500);
+    bench.modem->receive("<CHAT0001><xodem>\r");
+    QTest::qWait(700);
+    QCOMPARE(bench.engine.endProgramCalls, 0);
+
+    // The call drops in the middle of a frame: once the frame has stayed silent long enough.
+    bench.modem->receive("<modem><CHAT0001>half a pay\r\nNO CARRIER\r\n");
+    QTest::qWait(500);
+    QCOMPARE(bench.engine.endProgramCalls, 0);
+    QTRY_COMPARE_WITH_TIMEOUT(bench.engine.endProgramCalls, 1, 5000);
+    QCOMPARE(bench.engine.boxes.texts(),
+             QStringList{QStringLiteral("Remote computer disconnected")});
 }
 
 QTEST_MAIN(TestModemLink)

@@ -1,0 +1,24 @@
+#include "engine/windows/productlink.h"
+
+#include "engine/engine.h"
+#include "engine/windows/imageclick.h"
+#include "engine/windows/windowhelpers.h"
+
+#include <QLabel>
+
+namespace tellaran {
+
+QString ProductAddress(const Engine& engine)
+{
+    return engine.programDir() + QStringLiteral("/help.html");
+}
+
+void MakeProductLink(QLabel* label, const Engine& engine)
+{
+    label->setCursor(Qt::PointingHandCursor);
+    label->setToolTip(ProductAddress(engine));
+    const Engine* owner = &engine;
+    OnImageClick(label, [owner] { OpenDocument(ProductAddress(*owner)); });
+}
+
+} // namespace tellaran
