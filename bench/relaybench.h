@@ -32,6 +32,8 @@ private:
 
     void runPaced(int lineRate, const char* figureName);
     void runUnpaced();
+    // Pings of 16 bytes across an established pair: the latency figures.
+    void measureLatency(testing::EnginePair& pair, ProgramsThread& programs);
 
     // Connects `channels` program pairs to the engines of `pair` and calls; false on failure.
     bool setUp(testing::EnginePair& pair, ProgramsThread& programs, int channels);

@@ -39,6 +39,13 @@ public:
     void Start();
 
     const QString& programDir() const { return programDir_; }
+    // Where the save dialog starts: the program's folder unless set otherwise (an installed
+    // program keeps its files in a hidden per-user folder, no place for a user's documents).
+    QString conversationFolder() const
+    {
+        return conversationFolder_.isEmpty() ? programDir_ : conversationFolder_;
+    }
+    void setConversationFolder(const QString& folder) { conversationFolder_ = folder; }
 
     // Created on first use (reading chat.dat) and again after a Cancel discarded it.
     frmset& settingsWindow();
@@ -58,6 +65,7 @@ public:
 
 private:
     QString programDir_;
+    QString conversationFolder_;
     Hooks hooks_;
     std::unique_ptr<frmClient> chat_;
     std::unique_ptr<frmset> settings_;

@@ -81,8 +81,8 @@ void frmClient::Command1_Click()
 
 void frmClient::SvC_Click()
 {
-    const QString path =
-        program_.GetSaveAsName(this, QStringLiteral("Conversation.txt"), program_.programDir());
+    const QString path = program_.GetSaveAsName(this, QStringLiteral("Conversation.txt"),
+                                                program_.conversationFolder());
     if (path.isEmpty())
         return; // cancelled: nothing to write
     QString error;

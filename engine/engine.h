@@ -38,6 +38,8 @@ public:
     {
         return programDir() + QStringLiteral("/data/") + fileName;
     }
+    // The user guide the Help buttons open.
+    virtual QString helpFile() const { return programDir() + QStringLiteral("/help.html"); }
     // TCP port of the channel server (6789 in production).
     virtual quint16 channelPort() const = 0;
 

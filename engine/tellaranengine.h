@@ -35,6 +35,8 @@ public:
     {
         // The folder whose data/ holds the data files (production: the program's folder).
         QString programDir;
+        // The user guide; empty means help.html in programDir.
+        QString helpFile;
         // The channel server's port (production: 6789).
         quint16 channelPort = 6789;
         // Where the serial port finds its devices and the virtual modem its exchange;
@@ -51,6 +53,10 @@ public:
 
     // Engine
     QString programDir() const override { return options_.programDir; }
+    QString helpFile() const override
+    {
+        return options_.helpFile.isEmpty() ? Engine::helpFile() : options_.helpFile;
+    }
     quint16 channelPort() const override { return options_.channelPort; }
     MessageBoxService& messageBoxes() override { return *options_.messageBoxes; }
     void endProgram() override;

@@ -1,6 +1,7 @@
 #include "platform/datafile.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -205,6 +206,38 @@ bool appendToFile(const QString& path, const QByteArray& bytes, QString* error)
         return false;
     }
     return true;
+}
+
+bool readTextRecords(const QString& path, int valuesPerRecord, QList<QByteArrayList>* records,
+                     QString* error)
+{
+    records->clear();
+    if (!QFileInfo::exists(path))
+        return true;
+    QByteArray content;
+    if (!readFile(path, &content, error))
+        return false;
+    const QList<Value> values = readValues(content);
+    for (qsizetype i = 0; i < values.size(); i += valuesPerRecord) {
+        QByteArrayList record;
+        for (qsizetype k = i; k < i + valuesPerRecord; ++k)
+            record.append(k < values.size() ? values[k].text : QByteArray());
+        records->append(record);
+    }
+    return true;
+}
+
+bool appendRecord(const QString& path, const QByteArray& record, QString* error)
+{
+    QByteArray bytes = record;
+    if (QFileInfo::exists(path)) {
+        QByteArray content;
+        if (!readFile(path, &content, error))
+            return false;
+        if (!content.isEmpty() && !content.endsWith('\n') && !content.endsWith('\r'))
+            bytes.prepend("\r\n");
+    }
+    return appendToFile(path, bytes, error);
 }
 
 } // namespace tellaran::datafile

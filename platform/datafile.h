@@ -60,4 +60,13 @@ bool rewriteFile(const QString& path, const QString& tempPath, const QByteArray&
 // Appends bytes to a file, creating it when missing.
 bool appendToFile(const QString& path, const QByteArray& bytes, QString* error = nullptr);
 
+// The texts of a file of records of `valuesPerRecord` values each, taken by position; a last
+// record that is short gets empty texts. A missing file has no records. Returns false (and
+// why in *error) when the file exists but cannot be read.
+bool readTextRecords(const QString& path, int valuesPerRecord, QList<QByteArrayList>* records,
+                     QString* error = nullptr);
+// Appends one record (ended by CR LF), creating the file when missing. A file whose last line
+// lost its line end (edited by hand) gets one first, so the record keeps a line of its own.
+bool appendRecord(const QString& path, const QByteArray& record, QString* error = nullptr);
+
 } // namespace tellaran::datafile

@@ -22,6 +22,18 @@ QString lastError()
     return QString::fromLocal8Bit(std::strerror(errno));
 }
 
+// The port a TCP socket is bound to (the system's choice when asked for port 0).
+quint16 boundPort(int descriptor)
+{
+    sockaddr_storage bound{};
+    socklen_t size = sizeof bound;
+    if (::getsockname(descriptor, reinterpret_cast<sockaddr*>(&bound), &size) != 0)
+        return 0;
+    return bound.ss_family == AF_INET6
+               ? ntohs(reinterpret_cast<const sockaddr_in6*>(&bound)->sin6_port)
+               : ntohs(reinterpret_cast<const sockaddr_in*>(&bound)->sin_port);
+}
+
 // Binds `descriptor` to `address`:`port`; false with errno set when it cannot.
 bool bindTo(int descriptor, const QHostAddress& address, quint16 port)
 {
@@ -105,13 +117,7 @@ bool ListeningSocket::listenTcp(quint16 port, QString* error)
     }
     if (!finishListen(descriptor, DefaultBacklog, error))
         return false;
-    sockaddr_storage bound{};
-    socklen_t size = sizeof bound;
-    if (::getsockname(descriptor_, reinterpret_cast<sockaddr*>(&bound), &size) == 0) {
-        port_ = bound.ss_family == AF_INET6
-                    ? ntohs(reinterpret_cast<const sockaddr_in6*>(&bound)->sin6_port)
-                    : ntohs(reinterpret_cast<const sockaddr_in*>(&bound)->sin_port);
-    }
+    port_ = boundPort(descriptor_);
     return true;
 }
 
@@ -141,14 +147,7 @@ bool ListeningSocket::listenTcp(const QHostAddress& address, quint16 port, QStri
     }
     if (!finishListen(descriptor, DefaultBacklog, error))
         return false;
-    port_ = port;
-    sockaddr_storage bound{};
-    socklen_t size = sizeof bound;
-    if (::getsockname(descriptor_, reinterpret_cast<sockaddr*>(&bound), &size) == 0) {
-        port_ = bound.ss_family == AF_INET6
-                    ? ntohs(reinterpret_cast<const sockaddr_in6*>(&bound)->sin6_port)
-                    : ntohs(reinterpret_cast<const sockaddr_in*>(&bound)->sin_port);
-    }
+    port_ = boundPort(descriptor_);
     return true;
 }
 

@@ -16,7 +16,23 @@ QByteArray ModemEscapeDetector::feed(QByteArrayView bytes, qint64 nowMs)
     out.reserve(bytes.size() + m_held);
     // An escape character above 127 switches the escape off.
     const bool enabled = m_escapeChar >= 0 && m_escapeChar <= 127;
-    for (const char c : bytes) {
+    const qsizetype n = bytes.size();
+    qsizetype i = 0;
+    while (i < n) {
+        // Data holds an escape character rarely: what lies before the next one passes in one
+        // piece, as it would byte by byte (each byte restarts the guard time).
+        if (m_held == 0) {
+            const qsizetype next =
+                enabled ? bytes.indexOf(static_cast<char>(m_escapeChar), i) : qsizetype(-1);
+            const qsizetype run = (next < 0 ? n : next) - i;
+            if (run > 0) {
+                out.append(bytes.sliced(i, run));
+                m_lastByteMs = nowMs;
+                i += run;
+                continue;
+            }
+        }
+        const char c = bytes[i++];
         const bool plus = enabled && static_cast<unsigned char>(c) == m_escapeChar;
         if (m_held > 0) {
             if (plus && m_held < 3 && nowMs - m_lastPlusMs < m_guardMs) {

@@ -2,6 +2,9 @@
 // online and hanging up, and the caller's side of the set-up on the line.
 #include "platform/virtualmodemprivate.h"
 
+#include "platform/logging.h"
+#include "platform/troubleshootinglog.h"
+
 #include <QIODevice>
 
 #include <algorithm>
@@ -14,6 +17,8 @@ void VirtualModem::dial(const QByteArray& dialString)
         appendResult(ModemResult::Error);
         return;
     }
+    qCDebug(lcVmodem).noquote() << "line" << m_options.line << "dials"
+                                << troubleshooting::printable(dialString);
     const ModemTestLine testLine = parseTestLine(dialString);
     if (testLine != ModemTestLine::None) {
         dialTestLine(testLine);
@@ -22,10 +27,12 @@ void VirtualModem::dial(const QByteArray& dialString)
     const ModemLineAddress address = parseDialString(dialString);
     if (address.kind == ModemLineAddress::Kind::Invalid) {
         // No line can have such a number.
+        qCDebug(lcVmodem) << "no line can have that number";
         appendResult(ModemResult::NoAnswer);
         return;
     }
     if (address.isExchange() && !prepareExchangeDir(m_options.exchangeDir, nullptr)) {
+        qCDebug(lcVmodem).noquote() << "no usable exchange folder" << m_options.exchangeDir;
         appendResult(ModemResult::NoDialTone);
         return;
     }
@@ -91,6 +98,7 @@ void VirtualModem::dialTestLine(ModemTestLine line)
 
 void VirtualModem::answer()
 {
+    qCDebug(lcVmodem).noquote() << "line" << m_options.line << "answers the call";
     m_ringTimer.stop();
     m_call->device()->write(ModemHandshake::answer);
     startTraining();
@@ -108,6 +116,11 @@ void VirtualModem::goOnline()
 {
     m_commands.clearCommandBuffer();
     m_state = State::Online;
+    if (m_options.lineRate > 0)
+        qCDebug(lcVmodem).noquote()
+            << "line" << m_options.line << "is online at" << m_options.lineRate << "bit/s";
+    else
+        qCDebug(lcVmodem).noquote() << "line" << m_options.line << "is online, unpaced";
     appendToHost(m_commands.resultText(ModemResult::Connect, std::max(0, m_options.lineRate)));
     setCarrier(true);
     const int guardMs = m_commands.sRegister(ModemCommandInterpreter::guardTime) * 20;
@@ -123,6 +136,7 @@ void VirtualModem::goOnline()
 void VirtualModem::dropCall()
 {
     if (m_call) {
+        qCDebug(lcVmodem).noquote() << "line" << m_options.line << "hangs up";
         m_call->hangUp();
         m_call = nullptr;
     }
@@ -181,8 +195,11 @@ void VirtualModem::readAnswerToken()
     }
     const QByteArray token = io->readLine(ModemHandshake::maxTokenLength + 1);
     if (token == ModemHandshake::answer) {
+        qCDebug(lcVmodem) << "the called line answers";
         startTraining();
     } else {
+        qCDebug(lcVmodem) << (token == ModemHandshake::busy ? "the called line is busy"
+                                                            : "the called line refused the call");
         dropCall();
         appendResult(token == ModemHandshake::busy ? ModemResult::Busy : ModemResult::NoCarrier);
     }
@@ -231,6 +248,7 @@ void VirtualModem::onCallDisconnected()
     case State::OnlineCommand:
         break;
     }
+    qCDebug(lcVmodem).noquote() << "the other end of line" << m_options.line << "hung up";
     appendResult(ModemResult::NoCarrier);
     dropCall();
 }
@@ -239,6 +257,7 @@ void VirtualModem::onCallUnreachable()
 {
     if (m_state != State::Dialing)
         return;
+    qCDebug(lcVmodem) << "no modem answers on the line dialled";
     dropCall();
     appendResult(ModemResult::NoAnswer);
 }

@@ -2,6 +2,8 @@
 // caller-ID lines between the first and second RING.
 #include "platform/virtualmodemprivate.h"
 
+#include "platform/logging.h"
+
 #include <QDateTime>
 #include <QIODevice>
 
@@ -53,10 +55,12 @@ void VirtualModem::onKnock(ModemLineConnection* connection)
         return;
     }
     if (m_state != State::Idle) {
+        qCDebug(lcVmodem).noquote() << "line" << m_options.line << "is busy: a call is refused";
         io->write(ModemHandshake::busy);
         connection->hangUp();
         return;
     }
+    qCDebug(lcVmodem).noquote() << "line" << m_options.line << "rings: a call comes in";
     m_call = connection;
     wireCall(connection);
     m_state = State::Ringing;

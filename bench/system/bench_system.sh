@@ -36,17 +36,29 @@ desktop_computer ann "9${$}1"
 desktop_computer bob "9${$}2"
 desktop_start ann Tellaran
 ann=$spawned
+wait_for 20 window_of "$ann" "Mode:" || fail "the mode window did not show"
+sleep 1
+figure idle_cpu_percent_mode "$(cpu_percent "$ann" 5)" %
 desktop_answer "$ann" 0 0
 sleep 1
 figure idle_cpu_percent_answer "$(cpu_percent "$ann" 10)" %
 desktop_start bob Tellaran
 bob=$spawned
+desktop_open_dialer "$bob" 640 0
+sleep 1
+figure idle_cpu_percent_dialer "$(cpu_percent "$bob" 5)" %
 desktop_dial "$bob" "9${$}1" 640 0
 desktop_wait_connected "$ann"
 desktop_wait_connected "$bob"
 sleep 2
 figure idle_cpu_percent_connected "$(cpu_percent "$ann" 10)" %
 figure rss_mb_connected "$(awk '/^VmRSS:/ { printf "%.1f", $2 / 1024 }' "/proc/$ann/status")" MB
+desktop_start ann Yarnit
+chat=$spawned
+wait_for 20 window_of "$chat" "Settings" || fail "Yarnit did not show"
+sleep 1
+figure idle_cpu_percent_yarnit "$(cpu_percent "$chat" 5)" %
+kill "$chat"
 
 progress "latency of 16-byte payloads, one every 250 ms"
 desktop_spawn bob "$work/pong.out" "$load" pong --id LAT00001 --count 80 --payload 16 --timeout 120

@@ -8,23 +8,13 @@
 #include "engine/calls/form5.h"
 #include "engine/calls/form6.h"
 #include "engine/engine.h"
+#include "engine/windows/unloadwindow.h"
+#include "platform/logging.h"
 #include "platform/serialport.h"
 
 namespace tellaran {
 
 namespace {
-
-// Forgets the window at once and deletes it once control is back in the event loop: the
-// unload may be asked for from one of the window's own handlers.
-template <typename Window> void unload(QPointer<Window>& window)
-{
-    Window* going = window.data();
-    window = nullptr;
-    if (going) {
-        going->hide();
-        going->deleteLater();
-    }
-}
 
 void present(QWidget& window)
 {
@@ -32,10 +22,6 @@ void present(QWidget& window)
     window.raise();
     window.activateWindow();
 }
-
-} // namespace
-
-namespace {
 
 // A modem gives up on its own within a minute (S7); past this it has hung.
 constexpr int DefaultDialWatchdogMs = 90000;
@@ -145,7 +131,7 @@ void CallControl::hideModeWindow()
 
 void CallControl::unloadModeWindow()
 {
-    unload(form3_);
+    UnloadWindow(form3_);
 }
 
 void CallControl::showDialer()
@@ -165,7 +151,7 @@ void CallControl::showAddWindow()
 
 void CallControl::unloadAddWindow()
 {
-    unload(form5_);
+    UnloadWindow(form5_);
 }
 
 void CallControl::PlaceCall()
@@ -193,6 +179,7 @@ void CallControl::PlaceCall()
         returnToDialer();
         return;
     }
+    logModemCommand(DialCommand(number));
     port.Output(DialCommand(number));
     dialWatchdog_.start();
 }
@@ -259,7 +246,7 @@ void CallControl::hideDialingWindow()
 void CallControl::returnToDialer()
 {
     dialWatchdog_.stop();
-    unload(form6_);
+    UnloadWindow(form6_);
     showDialer();
 }
 

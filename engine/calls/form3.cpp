@@ -84,7 +84,7 @@ void Form3::Command3_Click()
 
 void Form3::Command4_Click()
 {
-    OpenDocument(engine_.programDir() + QStringLiteral("/help.html"));
+    OpenDocument(engine_.helpFile());
 }
 
 // Closed by the window system: as the close image does, since nothing else would be left

@@ -6,6 +6,7 @@
 #include "engine/windows/imageclick.h"
 #include "engine/windows/twips.h"
 #include "engine/windows/windowhelpers.h"
+#include "platform/logging.h"
 #include "platform/serialport.h"
 #include "ui_form4.h"
 
@@ -66,6 +67,7 @@ void Form4::WaitForCall()
     ui->Label1->setText(QStringLiteral("Port Open"));
     SerialPort& port = engine_.modemPort();
     port.setDTREnable(true);
+    logModemCommand(AnswerCommand());
     port.Output(AnswerCommand());
     AppendToLog(QStringLiteral("Waiting For Connection..."));
     ui->Label1->setText(QStringLiteral("Waiting For Connection"));

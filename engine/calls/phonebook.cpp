@@ -2,8 +2,6 @@
 
 #include "platform/datafile.h"
 
-#include <QFileInfo>
-
 namespace tellaran {
 
 namespace {
@@ -47,20 +45,11 @@ QString PhoneBookFile::tempPath() const
 bool PhoneBookFile::LoadPhoneBook(QList<PhoneEntry>* entries, QString* error) const
 {
     entries->clear();
-    if (!QFileInfo::exists(path()))
-        return true;
-    QByteArray content;
-    if (!datafile::readFile(path(), &content, error))
+    QList<QByteArrayList> records;
+    if (!datafile::readTextRecords(path(), 2, &records, error))
         return false;
-    // Two values a record; a last record missing its number has an empty one.
-    const QList<datafile::Value> values = datafile::readValues(content);
-    for (qsizetype i = 0; i < values.size(); i += 2) {
-        PhoneEntry entry;
-        entry.name = values[i].text;
-        if (i + 1 < values.size())
-            entry.number = values[i + 1].text;
-        entries->append(entry);
-    }
+    for (const QByteArrayList& record : records)
+        entries->append({record[0], record[1]});
     return true;
 }
 
@@ -71,17 +60,7 @@ bool PhoneBookFile::AddPhoneEntry(const PhoneEntry& entry, QString* error) const
             *error = quoteError();
         return false;
     }
-    QByteArray line = encodeEntry(entry);
-    // A phone book edited by hand may lack its last line end; the new record must not run
-    // into the last one.
-    if (QFileInfo::exists(path())) {
-        QByteArray content;
-        if (!datafile::readFile(path(), &content, error))
-            return false;
-        if (!content.isEmpty() && !content.endsWith('\n') && !content.endsWith('\r'))
-            line.prepend("\r\n");
-    }
-    return datafile::appendToFile(path(), line, error);
+    return datafile::appendRecord(path(), encodeEntry(entry), error);
 }
 
 bool PhoneBookFile::DeletePhoneEntries(const QByteArray& selectedLine, int* removed,

@@ -4,6 +4,7 @@
 #include "engine/engine.h"
 #include "platform/logging.h"
 #include "platform/socket.h"
+#include "platform/troubleshootinglog.h"
 
 #include <QNetworkInterface>
 #include <QTimer>
@@ -220,7 +221,8 @@ void ChannelServer::ReceiveBlock(int index, const QByteArray& data)
         const QByteArray dataId = frames::registrationDataId(data);
         if (ChannelTable::IsStorableDataId(dataId)) {
             table_.Register(index, dataId);
-            qCDebug(lcChannels) << "Local connection" << index << "registered";
+            qCDebug(lcChannels).noquote() << "Local connection" << index << "registered as DataID"
+                                          << troubleshooting::printable(dataId);
         } else {
             qCWarning(lcChannels) << "Ignoring a registration of local connection" << index
                                   << "- its DataID holds a quote or a line break";

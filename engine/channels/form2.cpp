@@ -27,6 +27,7 @@ constexpr int SpdTimerInterval = 1000;
 constexpr int Timer5Interval = 15;
 constexpr int Timer3Interval = 60000;
 constexpr int Timer2Interval = 3000;
+constexpr int FlowArrowLinger = 100;
 
 int twipsToPixels(int twips)
 {
@@ -56,10 +57,23 @@ Form2::Form2(Engine& engine, QWidget* parent)
         totaldata += size;
         engine_.trafficCountersChanged();
     });
-    connect(&drain_, &TransmitDrain::drainStarted, this,
-            [this] { setOutflowTop(statustops::OutflowShown); });
-    connect(&drain_, &TransmitDrain::drainFinished, this,
+    // On a fast line drains and received blocks follow each other closely: each arrow stays
+    // in view through the short gaps instead of flickering, and the window is not moved
+    // about for every frame.
+    inflowHide_.setSingleShot(true);
+    inflowHide_.setInterval(FlowArrowLinger);
+    connect(&inflowHide_, &QTimer::timeout, this,
+            [this] { setInflowTop(statustops::FlowHidden); });
+    outflowHide_.setSingleShot(true);
+    outflowHide_.setInterval(FlowArrowLinger);
+    connect(&outflowHide_, &QTimer::timeout, this,
             [this] { setOutflowTop(statustops::FlowHidden); });
+    connect(&drain_, &TransmitDrain::drainStarted, this, [this] {
+        outflowHide_.stop();
+        if (outflowTop_ != statustops::OutflowShown)
+            setOutflowTop(statustops::OutflowShown);
+    });
+    connect(&drain_, &TransmitDrain::drainFinished, this, [this] { outflowHide_.start(); });
 
     // The load.
     ShowConnectedAt();
@@ -101,7 +115,7 @@ void Form2::setUpControls()
         {ui->Button2, [this] { engine_.showSendMessageWindow(); }},
         {ui->Button3, [this] { engine_.showAboutBox(); }},
         {ui->Button4,
-         [this] { OpenDocument(engine_.programDir() + QStringLiteral("/help.html")); }},
+         [this] { OpenDocument(engine_.helpFile()); }},
         {ui->Button5, [this] { engine_.toggleInfoBox(); }},
         {ui->Button6, disconnect},
     };
@@ -222,12 +236,14 @@ void Form2::StartAutoScroll()
 
 void Form2::ShowInflow()
 {
-    setInflowTop(statustops::InflowShown);
+    inflowHide_.stop();
+    if (inflowTop_ != statustops::InflowShown)
+        setInflowTop(statustops::InflowShown);
 }
 
 void Form2::HideInflow()
 {
-    setInflowTop(statustops::FlowHidden);
+    inflowHide_.start();
 }
 
 void Form2::applySpeedMeter()

@@ -102,7 +102,8 @@ public:
     void setClock(std::function<QDateTime()> clock) { clock_ = std::move(clock); }
 
 public Q_SLOTS:
-    // The incoming-activity arrow: in view while a received block is handled.
+    // The incoming-activity arrow: in view while received blocks are handled, and a tenth of
+    // a second after.
     void ShowInflow();
     void HideInflow();
 
@@ -131,6 +132,9 @@ private:
     StatusLineTops lineTops_;
     int inflowTop_ = statustops::FlowHidden;
     int outflowTop_ = statustops::FlowHidden;
+    // Take the arrows out of view a little after a drain or a received block ends.
+    QTimer inflowHide_;
+    QTimer outflowHide_;
     std::function<QDateTime()> clock_;
     // What a left click on each button picture and caption does.
     QHash<const QObject*, std::function<void()>> clickActions_;

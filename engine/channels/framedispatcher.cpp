@@ -6,8 +6,33 @@
 #include "engine/engine.h"
 #include "engine/link/frames.h"
 #include "platform/logging.h"
+#include "platform/troubleshootinglog.h"
+
+#include <algorithm>
 
 namespace tellaran {
+
+namespace {
+
+// A local frame on its way to the modem: its channel and size, never its payload. The
+// frame is "<" DataID ">" payload "<" DataID ">", or a user message between two "<msgbox>".
+void logSentFrame(const QByteArray& frame)
+{
+    if (!lcLink().isDebugEnabled())
+        return;
+    if (frame.startsWith(frames::MsgboxTag)) {
+        const qsizetype text = frame.size() - 2 * frames::MsgboxTag.size();
+        qCDebug(lcLink).noquote() << "frame to the modem: user message of"
+                                  << std::max<qsizetype>(0, text) << "bytes";
+        return;
+    }
+    const qsizetype payload = frame.size() - 2 * (frames::DataIdLength + 2);
+    qCDebug(lcLink).noquote() << "frame to the modem: DataID"
+                              << troubleshooting::printable(frame.mid(1, frames::DataIdLength))
+                              << "with" << std::max<qsizetype>(0, payload) << "bytes";
+}
+
+} // namespace
 
 FrameDispatcher::FrameDispatcher(Engine& engine, ChannelTable& table,
                                  ChannelConnections& connections, TransmitQueue& senddata)
@@ -34,6 +59,7 @@ void FrameDispatcher::DispatchFrame(const QByteArray& frame)
         // Too short to take apart: nothing in it can be delivered.
         return;
     case frames::RelayedFrame::Outgoing:
+        logSentFrame(frame);
         if (!senddata_.append(frames::linkFrame(frame)))
             reportDroppedFrame(frame.size());
         return;

@@ -2,24 +2,9 @@
 
 #include "engine/launcher/programlisteditor.h"
 #include "engine/launcher/programsmenu.h"
+#include "engine/windows/unloadwindow.h"
 
 namespace tellaran {
-
-namespace {
-
-// Forgets the window at once and deletes it once control is back in the event loop: the
-// unload may be asked for from one of the window's own handlers.
-template <typename Window> void unload(QPointer<Window>& window)
-{
-    Window* going = window.data();
-    window = nullptr;
-    if (going) {
-        going->hide();
-        going->deleteLater();
-    }
-}
-
-} // namespace
 
 Launcher::Launcher(Engine& engine, QObject* parent) : QObject(parent), engine_(engine) {}
 
@@ -58,7 +43,7 @@ void Launcher::toggleProgramsMenu(int runButtonLeftTwips, int statusWindowBottom
 
 void Launcher::unloadProgramsMenu()
 {
-    unload(menu_);
+    UnloadWindow(menu_);
 }
 
 void Launcher::showEditor()
@@ -75,7 +60,7 @@ void Launcher::showEditor()
 
 void Launcher::unloadEditor()
 {
-    unload(editor_);
+    UnloadWindow(editor_);
 }
 
 void Launcher::shutDown()

@@ -2,8 +2,6 @@
 
 #include "platform/datafile.h"
 
-#include <QFileInfo>
-
 namespace tellaran {
 
 namespace {
@@ -45,20 +43,11 @@ QString ProgramListFile::tempPath() const
 bool ProgramListFile::LoadProgramList(QList<ProgramEntry>* entries, QString* error) const
 {
     entries->clear();
-    if (!QFileInfo::exists(path()))
-        return true;
-    QByteArray content;
-    if (!datafile::readFile(path(), &content, error))
+    QList<QByteArrayList> records;
+    if (!datafile::readTextRecords(path(), 2, &records, error))
         return false;
-    // Two values an entry; a last entry missing its command line has an empty one.
-    const QList<datafile::Value> values = datafile::readValues(content);
-    for (qsizetype i = 0; i < values.size(); i += 2) {
-        ProgramEntry entry;
-        entry.name = values[i].text;
-        if (i + 1 < values.size())
-            entry.path = values[i + 1].text;
-        entries->append(entry);
-    }
+    for (const QByteArrayList& record : records)
+        entries->append({record[0], record[1]});
     return true;
 }
 
@@ -70,17 +59,7 @@ bool ProgramListFile::AppendProgram(const ProgramEntry& entry, QString* error) c
             *error = problem;
         return false;
     }
-    QByteArray line = encodeEntry(entry);
-    // A list edited by hand may lack its last line end; the new entry must not run into the
-    // last one.
-    if (QFileInfo::exists(path())) {
-        QByteArray content;
-        if (!datafile::readFile(path(), &content, error))
-            return false;
-        if (!content.isEmpty() && !content.endsWith('\n') && !content.endsWith('\r'))
-            line.prepend("\r\n");
-    }
-    return datafile::appendToFile(path(), line, error);
+    return datafile::appendRecord(path(), encodeEntry(entry), error);
 }
 
 bool ProgramListFile::DeleteProgramsNamed(const QByteArray& name, int* removed,

@@ -8,6 +8,7 @@
 #include "engine/windows/windowhelpers.h"
 #include "ui_programsmenu.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QMouseEvent>
 
@@ -142,7 +143,12 @@ void ProgramsMenu::ClickItem(int index)
     }
     const QString commandLine = QString::fromLatin1(layout_.item(index).path);
     qint64 pid = 0;
-    if (StartCommandLine(commandLine, engine_.programDir(), &pid)) {
+    // A program named without a folder is looked for in the engine's folder, then beside the
+    // engine's executable (they differ once the engine is installed), then on PATH.
+    QStringList folders{engine_.programDir()};
+    if (!folders.contains(QCoreApplication::applicationDirPath()))
+        folders.append(QCoreApplication::applicationDirPath());
+    if (StartCommandLine(commandLine, engine_.programDir(), folders, &pid)) {
         Q_EMIT programStarted(pid);
     } else {
         engine_.messageBoxes().show(QStringLiteral("File not found : ") + commandLine, QString(),

@@ -47,7 +47,7 @@ QStringList SplitCommandLine(const QString& commandLine)
     return words;
 }
 
-bool ResolveCommandLine(const QString& commandLine, const QString& programDir,
+bool ResolveCommandLine(const QString& commandLine, const QStringList& folders,
                         ProgramCommand* command)
 {
     QStringList words = SplitCommandLine(commandLine);
@@ -58,10 +58,14 @@ bool ResolveCommandLine(const QString& commandLine, const QString& programDir,
     if (QDir::isAbsolutePath(file)) {
         program = file;
     } else {
-        const QFileInfo beside(QDir(programDir).filePath(file));
-        if (beside.isFile())
-            program = beside.absoluteFilePath();
-        else if (!file.contains(QLatin1Char('/')))
+        for (const QString& folder : folders) {
+            const QFileInfo candidate(QDir(folder).filePath(file));
+            if (candidate.isFile()) {
+                program = candidate.absoluteFilePath();
+                break;
+            }
+        }
+        if (program.isEmpty() && !file.contains(QLatin1Char('/')))
             program = QStandardPaths::findExecutable(file);
     }
     if (program.isEmpty())
@@ -71,14 +75,15 @@ bool ResolveCommandLine(const QString& commandLine, const QString& programDir,
     return true;
 }
 
-bool StartCommandLine(const QString& commandLine, const QString& programDir, qint64* pid)
+bool StartCommandLine(const QString& commandLine, const QString& workingFolder,
+                      const QStringList& folders, qint64* pid)
 {
     ProgramCommand command;
-    if (!ResolveCommandLine(commandLine, programDir, &command))
+    if (!ResolveCommandLine(commandLine, folders, &command))
         return false;
     // startDetached reports a failed exec (missing file, no permission, not executable) as
     // false; it never waits for the program itself.
-    return QProcess::startDetached(command.program, command.arguments, programDir, pid);
+    return QProcess::startDetached(command.program, command.arguments, workingFolder, pid);
 }
 
 } // namespace tellaran

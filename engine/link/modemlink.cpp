@@ -6,6 +6,8 @@
 #include "engine/link/modemresult.h"
 #include "engine/settings/settingsfile.h"
 #include "platform/datafile.h"
+#include "platform/logging.h"
+#include "platform/troubleshootinglog.h"
 
 #include <QCoreApplication>
 #include <QEventLoop>
@@ -32,6 +34,31 @@ const QString NoAnswerText =
 int numericSetting(const QByteArray& text)
 {
     return int(datafile::numericValue(text));
+}
+
+// Which channel a link frame from the other computer is for, and how much it carries; its
+// payload stays out of the log.
+void logReceivedFrame(const QByteArray& line)
+{
+    if (!lcLink().isDebugEnabled())
+        return;
+    const frames::RelayedFrame frame = frames::parseRelayedFrame(line);
+    switch (frame.kind) {
+    case frames::RelayedFrame::Payload:
+        qCDebug(lcLink).noquote() << "frame from the modem: DataID"
+                                  << troubleshooting::printable(frame.dataId) << "with"
+                                  << frame.content.size() << "bytes";
+        return;
+    case frames::RelayedFrame::Message:
+        qCDebug(lcLink).noquote() << "frame from the modem: user message of" << frame.content.size()
+                                  << "bytes";
+        return;
+    case frames::RelayedFrame::Damaged:
+    case frames::RelayedFrame::Outgoing:
+        qCDebug(lcLink).noquote() << "frame from the modem too short to carry a DataID:"
+                                  << line.size() << "bytes";
+        return;
+    }
 }
 
 } // namespace
@@ -115,6 +142,7 @@ void ModemLink::sendInitialisationCommands(const SettingsRecord& settings)
 // answer and dial windows report that port when they open it.
 void ModemLink::sendCommand(const QByteArray& command)
 {
+    logModemCommand(command);
     MSComm1.setPortOpen(true);
     MSComm1.Output(command + "\r\n");
     MSComm1.setPortOpen(false);
@@ -211,6 +239,7 @@ void ModemLink::HandleModemLine(QByteArray& line)
     if (line == frames::ModemTag)
         return;
     if (line.startsWith(frames::ModemTag)) {
+        logReceivedFrame(line);
         sendRelayFrame(line);
         // A payload is the other program's data, never a modem result: "RING" inside it
         // must not make the modem answer, nor "NO CARRIER" show a failure.
@@ -218,6 +247,14 @@ void ModemLink::HandleModemLine(QByteArray& line)
     }
 
     const ModemLineResult result = ClassifyModemLine(line);
+    // Once the call is up a line may be the other computer's data: only its size is logged,
+    // and a result's word.
+    if (!Connected)
+        logModemLine(line);
+    else if (result.code != ModemResultCode::NotAResult)
+        qCDebug(lcModem).noquote() << "from the modem:" << QString::fromLatin1(result.word);
+    else
+        qCDebug(lcModem) << "from the modem:" << line.size() << "bytes outside a frame";
     // Once the call has ended, what the modem says about it is no news.
     if (result.code == ModemResultCode::NotAResult || carrierLostHandled_)
         return;
@@ -234,6 +271,7 @@ void ModemLink::HandleModemLine(QByteArray& line)
     case ModemResultCode::Ring:
         if (engine_.isAnswerWindowVisible())
             engine_.showAnswerWindowRinging();
+        logModemCommand("ATA");
         MSComm1.Output("ATA");
         return;
     case ModemResultCode::NoCarrier:

@@ -1,7 +1,9 @@
 #include "engine/settings/form7.h"
 
 #include "engine/engine.h"
+#include "engine/settings/portdescription.h"
 #include "engine/windows/windowhelpers.h"
+#include "platform/datafile.h"
 #include "ui_form7.h"
 
 #include <QCloseEvent>
@@ -58,6 +60,11 @@ Form7::Form7(Engine& engine, QWidget* parent)
     ui->TabStrip1->setCurrentIndex(0);
     ui->PropertiesFrame->hide();
 
+    QByteArray portMapContent;
+    datafile::readFile(engine_.dataPath(QStringLiteral("ports.dat")), &portMapContent);
+    portMap_ = portmap::readPortMap(portMapContent);
+    serialDevices_ = detectSerialDevices();
+
     helpTexts_ = {
         {ui->Check1, QStringLiteral("Keep the speaker on until a connection is setup.")},
         {ui->Check2, QStringLiteral("Modem Speaker is kept on all the time, even after the "
@@ -73,9 +80,8 @@ Form7::Form7(Engine& engine, QWidget* parent)
         {ui->Phonno, QStringLiteral("Type the phone number of the phone line connected to your "
                                     "modem.This is used during connection and communication "
                                     "between the modems.")},
-        {ui->CommPort, QStringLiteral("Communication Port is the port your modem is connected "
-                                      "to. Go to ControlPanel > Modems > Diagnostics to find the "
-                                      "comm port of your modem.")},
+        {ui->CommPort,
+         CommPortHelpText(engine_.dataPath(QStringLiteral("ports.dat")), serialDevices_)},
         {ui->txtSettings, QStringLiteral("Sets the baud rate, parity, data bit, and stop bit "
                                          "parameters. Usually 9600,n,8,1")},
         {ui->txtRTSEnable,
@@ -100,12 +106,16 @@ Form7::Form7(Engine& engine, QWidget* parent)
     connect(ui->TabStrip1, &QTabBar::currentChanged, this, &Form7::TabStrip1_Click);
     connect(ui->Command1, &QPushButton::clicked, this, &Form7::Command1_Click);
     connect(ui->Command2, &QPushButton::clicked, this, &Form7::Command2_Click);
+    connect(ui->CommPort, &QLineEdit::textChanged, this, &Form7::ShowPortMeaning);
+    ui->CommPortMeaning->installEventFilter(this);
+    helpTexts_.insert(ui->CommPortMeaning, helpTexts_.value(ui->CommPort));
     DragWindowOnPress(ui->Label5);
     DragWindowOnPress(ui->Image1);
 
     KeepOnTop(QStringLiteral("Enabled"), this);
     engine_.hideModeWindow();
     LoadControls(SettingsFile(engine_.programDir()).LoadSettings());
+    ShowPortMeaning();
 }
 
 Form7::~Form7() = default;
@@ -182,6 +192,13 @@ bool Form7::eventFilter(QObject* watched, QEvent* event)
         break;
     }
     return QWidget::eventFilter(watched, event);
+}
+
+void Form7::ShowPortMeaning()
+{
+    ui->CommPortMeaning->setText(
+        DescribePort(portMap_, PortNumberOf(ui->CommPort->text()), serialDevices_));
+    ui->CommPortMeaning->setCursorPosition(0);
 }
 
 void Form7::HScroll1_Change(int value)

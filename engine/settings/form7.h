@@ -1,6 +1,8 @@
 #pragma once
 
 #include "engine/settings/settingsfile.h"
+#include "platform/portmap.h"
+#include "platform/serialdevices.h"
 
 #include <QHash>
 #include <QWidget>
@@ -40,6 +42,8 @@ private:
     QString VolumeHelpText() const;
     void ShowHelpFor(QObject* control);
     bool RefuseDoubleQuotes();
+    // The line under "Comm Port": what the number typed means on this computer.
+    void ShowPortMeaning();
 
     void HScroll1_Change(int value);
     void Check3_Click();
@@ -51,6 +55,9 @@ private:
     std::unique_ptr<Ui::Form7> ui;
     Engine& engine_;
     QHash<QObject*, QString> helpTexts_;
+    // Read when the dialog loads: the port map and the serial devices found.
+    QList<portmap::PortMapRecord> portMap_;
+    QList<SerialDevice> serialDevices_;
     bool unloaded_ = false;
 };
 

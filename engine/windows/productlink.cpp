@@ -10,7 +10,7 @@ namespace tellaran {
 
 QString ProductAddress(const Engine& engine)
 {
-    return engine.programDir() + QStringLiteral("/help.html");
+    return engine.helpFile();
 }
 
 void MakeProductLink(QLabel* label, const Engine& engine)

@@ -6,6 +6,7 @@
 #include "engine/link/frames.h"
 #include "engine/settings/settingsfile.h"
 #include "tests/e2e/enginepair.h"
+#include "tests/e2e/rawclient.h"
 
 #include <QFile>
 #include <QRandomGenerator>
@@ -16,38 +17,6 @@ using namespace tellaran;
 using namespace tellaran::testing;
 
 namespace {
-
-// A local program speaking the channel protocol by hand.
-class RawClient
-{
-public:
-    RawClient(TellaranEngine& engine, const QByteArray& dataId) : dataId_(dataId)
-    {
-        socket_.connectToHost(QHostAddress::LocalHost, engine.channelPort());
-        QObject::connect(&socket_, &QTcpSocket::readyRead,
-                         [this] { received += socket_.readAll(); });
-        // The message window never registers; programs do, at once.
-        if (socket_.waitForConnected(5000) && !dataId_.isEmpty())
-            socket_.write(frames::registration(dataId_));
-        socket_.flush();
-    }
-    void send(const QByteArray& payload) { socket_.write(frames::channelFrame(dataId_, payload)); }
-    void sendRaw(const QByteArray& bytes) { socket_.write(bytes); }
-    bool isOpen() const { return socket_.state() == QAbstractSocket::ConnectedState; }
-
-    QByteArray received;
-
-private:
-    QByteArray dataId_;
-    QTcpSocket socket_;
-};
-
-// Waits until the table of `engine` holds `count` records (the registration has arrived).
-bool waitForRegistrations(TellaranEngine& engine, int count)
-{
-    return QTest::qWaitFor(
-        [&] { return engine.statusWindow().channelTable().records().size() >= count; }, 5000);
-}
 
 QByteArray randomPayload(QRandomGenerator& random, int size)
 {

@@ -7,6 +7,11 @@ desktop_work="$(mktemp -d)"
 desktop_tag="tellaran-sys$$"
 desktop_pids=()
 desktop_names=()
+# How the "computers" get networks of their own: "netns" (as root, with ip netns) or "userns"
+# (unprivileged user and network namespaces, each kept by a holder process, entered with
+# nsenter).
+desktop_ns_mode=netns
+declare -A desktop_holders=()
 
 skip() { echo "SKIPPED: $*"; exit 77; }
 fail() {
@@ -20,7 +25,9 @@ desktop_cleanup() {
     # The programs first, and Xvfb last, so that none of them ends half-way through a write.
     for pid in "${desktop_pids[@]}"; do kill "$pid" 2>/dev/null; done
     for pid in "${desktop_pids[@]}"; do wait "$pid" 2>/dev/null; done
-    for name in "${desktop_names[@]}"; do ip netns delete "$desktop_tag-$name" 2>/dev/null; done
+    if [ "$desktop_ns_mode" = netns ]; then
+        for name in "${desktop_names[@]}"; do ip netns delete "$desktop_tag-$name" 2>/dev/null; done
+    fi
     rm -rf "$desktop_work"
 }
 trap desktop_cleanup EXIT
@@ -54,22 +61,40 @@ press() {
 }
 write() { focus "$1"; xdotool type --window "$1" --delay 30 "$2"; }
 
-# Checks the tools, then starts Xvfb. Needs root for the namespaces.
+# Checks the tools, then starts Xvfb. The namespaces need root, or a system that lets users
+# make their own.
 desktop_setup() {
-    [ "$(id -u)" -eq 0 ] || skip "needs root for network namespaces"
-    for tool in ip Xvfb xdotool; do
+    desktop_namespaces
+    desktop_display
+}
+desktop_namespaces() {
+    command -v ip >/dev/null || skip "ip is not installed"
+    if [ "$(id -u)" -eq 0 ]; then
+        desktop_ns_mode=netns
+    elif unshare --user --map-root-user --net true 2>/dev/null; then
+        command -v nsenter >/dev/null || skip "nsenter is not installed"
+        desktop_ns_mode=userns
+        # Inside, the user is root (0), and the exchange folder would follow that id: give
+        # the computers one of their own.
+        export XDG_RUNTIME_DIR="$desktop_work/runtime"
+        mkdir -p -m 700 "$XDG_RUNTIME_DIR"
+    else
+        skip "needs root, or unprivileged user and network namespaces"
+    fi
+}
+# Starts Xvfb and exports its DISPLAY.
+desktop_display() {
+    for tool in Xvfb xdotool; do
         command -v "$tool" >/dev/null || skip "$tool is not installed"
     done
-    local display=""
-    for n in $(seq 90 119); do
-        if [ ! -e "/tmp/.X$n-lock" ]; then display=":$n"; break; fi
-    done
-    [ -n "$display" ] || skip "no free X display number"
+    # Xvfb picks a free display number itself and writes it out once it is ready, so that
+    # scripts running side by side never race for one.
     # No key repeat: a key whose release goes astray (its window closed) must not type on.
-    Xvfb "$display" -screen 0 1280x1024x24 -nolisten tcp -ardelay 600000 \
-        >"$desktop_work/xvfb.log" 2>&1 &
+    Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp -ardelay 600000 \
+        3>"$desktop_work/display" >"$desktop_work/xvfb.log" 2>&1 &
     desktop_pids+=($!)
-    export DISPLAY="$display"
+    wait_for 10 test -s "$desktop_work/display" || fail "Xvfb did not start"
+    export DISPLAY=":$(head -n 1 "$desktop_work/display")"
     wait_for 10 xdotool getmouselocation || fail "Xvfb did not start"
 }
 
@@ -84,10 +109,23 @@ desktop_computer() {
     : >"$folder/data/addresses.dat"
     : >"$folder/data/programs.dat"
     printf '1,"modem:%s%s"\r\n' "$line" "${rate:+@$rate}" >"$folder/data/ports.dat"
-    ip netns add "$desktop_tag-$name" || skip "cannot create network namespaces here"
-    ip netns exec "$desktop_tag-$name" ip link set lo up
-    desktop_names+=("$name")
+    desktop_namespace "$name"
 }
+# desktop_namespace NAME: NAME's network namespace, with its loopback up.
+desktop_namespace() {
+    local name="$1"
+    if [ "$desktop_ns_mode" = userns ]; then
+        unshare --user --map-root-user --net sleep infinity &
+        desktop_holders[$name]=$!
+        desktop_pids+=($!)
+        wait_for 5 desktop_namespace_ready "$!" || skip "cannot create network namespaces here"
+    else
+        ip netns add "$desktop_tag-$name" || skip "cannot create network namespaces here"
+    fi
+    desktop_names+=("$name")
+    desktop_run "$name" ip link set lo up
+}
+desktop_namespace_ready() { [ "$(readlink "/proc/$1/ns/net")" != "$(readlink /proc/self/ns/net)" ]; }
 desktop_folder() { echo "$desktop_work/$1"; }
 
 # desktop_start NAME PROGRAM [ARGS...]: starts a program of NAME's folder in NAME's namespace;
@@ -105,15 +143,28 @@ desktop_start() {
 desktop_spawn() {
     local name="$1" output="$2"
     shift 2
-    ip netns exec "$desktop_tag-$name" "$@" >"$output" 2>&1 &
+    local enter=()
+    desktop_enter "$name"
+    # The command replaces the one that enters the namespace, so $! is the program itself.
+    "${enter[@]}" "$@" >"$output" 2>&1 &
     spawned=$!
     desktop_pids+=("$spawned")
 }
 # desktop_run NAME COMMAND...: runs a command in NAME's namespace, in the foreground.
 desktop_run() {
-    local name="$1"
+    local name="$1" enter=()
     shift
-    ip netns exec "$desktop_tag-$name" "$@"
+    desktop_enter "$name"
+    "${enter[@]}" "$@"
+}
+# desktop_enter NAME: the command that runs what follows it in NAME's namespace, into the
+# caller's array "enter".
+desktop_enter() {
+    if [ "$desktop_ns_mode" = userns ]; then
+        enter=(nsenter --target "${desktop_holders[$1]}" --user --net --preserve-credentials --)
+    else
+        enter=(ip netns exec "$desktop_tag-$1")
+    fi
 }
 
 # Clicks x y in the window titled $2 of program $1 until a window titled $5 shows: a click
@@ -136,14 +187,18 @@ desktop_answer() { # engine-pid x y
     desktop_click_until "$1" "Mode:" 67 101 "Tellaran Call receiver" ||   # Answer Mode
         fail "the answer window did not show"
 }
-desktop_dial() { # engine-pid line x y
+desktop_open_dialer() { # engine-pid x y
+    [ -n "$(window_of "$1" "Tellaran Dialler")" ] && return 0
     wait_for 20 window_of "$1" "Mode:" || fail "the mode window did not show"
-    place "$(window_of "$1" "Mode:")" "${3:-640}" "${4:-0}"
+    place "$(window_of "$1" "Mode:")" "${2:-640}" "${3:-0}"
     desktop_click_until "$1" "Mode:" 67 65 "Tellaran Dialler" ||           # Call Mode
         fail "the dialer did not show"
+    place "$(window_of "$1" "Tellaran Dialler")" "${2:-640}" $((${3:-0} + 300))
+}
+desktop_dial() { # engine-pid line x y
+    desktop_open_dialer "$1" "${3:-640}" "${4:-0}"
     local dialer
     dialer="$(window_of "$1" "Tellaran Dialler")"
-    place "$dialer" "${3:-640}" $((${4:-0} + 300))
     click "$dialer" 425 75                            # the number field
     write "$dialer" "$2"
     click "$dialer" 423 253                           # Go !

@@ -106,14 +106,18 @@ private Q_SLOTS:
         for (int tick = 1; tick <= 55; ++tick) {
             answer.MarqueeStep();
             QVERIFY2(adjoining(answer.strip()), qPrintable(QString::number(tick)));
-            if (tick == 28) { // the first half has just gone round behind the second
+            if (tick == 13) { // just before the first half leaves the frame entirely
+                QCOMPARE(answer.strip().image6Left, -1716);
+                QCOMPARE(answer.strip().image7Left, 99);
+            }
+            if (tick == 14) { // and just after: it goes on behind the second
                 QCOMPARE(answer.strip().image6Left, 1782);
                 QCOMPARE(answer.strip().image7Left, -33);
                 QCOMPARE(control<QLabel>(&answer, "Image6")->x(), 119);
                 QCOMPARE(control<QLabel>(&answer, "Image7")->x(), -2);
             }
         }
-        // Both halves' width twice over: back where they started.
+        // Both halves' width four times over: back where they started.
         QCOMPARE(answer.strip().image6Left, 0);
         QCOMPARE(answer.strip().image7Left, 1815);
     }

@@ -1,6 +1,7 @@
 #include "engine/channels/form2.h"
 #include "engine/link/frames.h"
 #include "tests/support/fakeengine.h"
+#include "tests/support/localclient.h"
 
 #include <QRandomGenerator>
 #include <QSignalSpy>
@@ -10,27 +11,11 @@
 #include <memory>
 
 using namespace tellaran;
+using tellaran::testing::connectClient;
 using tellaran::testing::FakeEngine;
+using tellaran::testing::send;
 
-namespace {
-
-// A local program: a plain TCP client of the channel server.
-std::unique_ptr<QTcpSocket> connectClient(quint16 port)
-{
-    auto client = std::make_unique<QTcpSocket>();
-    client->connectToHost(QHostAddress::LocalHost, port);
-    if (!client->waitForConnected(5000))
-        qWarning("client could not connect");
-    return client;
-}
-
-void send(QTcpSocket& client, const QByteArray& bytes)
-{
-    client.write(bytes);
-    client.flush();
-}
-
-} // namespace
+namespace {} // namespace
 
 class TestChannelServer : public QObject
 {

@@ -153,21 +153,32 @@ private Q_SLOTS:
         QVERIFY(local.open(QIODevice::WriteOnly));
         local.close();
         ProgramCommand command;
-        QVERIFY(ResolveCommandLine(QStringLiteral("true 'a b'"), dir_.path(), &command));
+        QVERIFY(
+            ResolveCommandLine(QStringLiteral("true 'a b'"), QStringList{dir_.path()}, &command));
         QCOMPARE(command.program, QFileInfo(local).absoluteFilePath());
         QCOMPARE(command.arguments, QStringList{QStringLiteral("a b")});
         local.remove();
 
-        QVERIFY(ResolveCommandLine(QStringLiteral("true"), dir_.path(), &command));
+        QVERIFY(ResolveCommandLine(QStringLiteral("true"), QStringList{dir_.path()}, &command));
         QVERIFY(QFileInfo(command.program).isAbsolute());
         QVERIFY(command.program.endsWith(QLatin1String("/true")));
 
-        QVERIFY(ResolveCommandLine(QStringLiteral("/no/such/tool -x"), dir_.path(), &command));
+        QVERIFY(ResolveCommandLine(QStringLiteral("/no/such/tool -x"), QStringList{dir_.path()},
+                                   &command));
         QCOMPARE(command.program, QStringLiteral("/no/such/tool"));
+
+        // Folders are searched in turn: the engine's data folder, then its executable's.
+        QTemporaryDir second;
+        QFile onlyThere(QDir(second.path()).filePath(QStringLiteral("tool")));
+        QVERIFY(onlyThere.open(QIODevice::WriteOnly));
+        onlyThere.close();
+        QVERIFY(ResolveCommandLine(QStringLiteral("tool"), {dir_.path(), second.path()}, &command));
+        QCOMPARE(command.program, QFileInfo(onlyThere).absoluteFilePath());
 
         // Nothing to run: an empty line, a missing name, a relative path outside the folder.
         for (const char* line : {"", "   ", "no-such-program-anywhere", "sub/true"})
-            QVERIFY2(!ResolveCommandLine(QLatin1String(line), dir_.path(), &command), line);
+            QVERIFY2(!ResolveCommandLine(QLatin1String(line), QStringList{dir_.path()}, &command),
+                     line);
     }
 };
 

@@ -9,6 +9,8 @@
 #include "tests/support/fakeengine.h"
 
 #include <QFile>
+#include <QLoggingCategory>
+#include <QMap>
 #include <QTcpSocket>
 #include <QTest>
 
@@ -111,6 +113,39 @@ struct Bench
     std::unique_ptr<ModemLink> link;
 };
 
+// Collects the messages of the tellaran.* categories while it lives.
+class LogCapture
+{
+public:
+    LogCapture()
+    {
+        active_ = this;
+        previous_ = qInstallMessageHandler(&LogCapture::handle);
+    }
+    ~LogCapture()
+    {
+        qInstallMessageHandler(previous_);
+        active_ = nullptr;
+        QLoggingCategory::setFilterRules(QString());
+    }
+    // The messages of one category, in order.
+    QStringList of(const char* category) const { return messages_.value(QLatin1String(category)); }
+    int count() const { return int(messages_.size()); }
+
+private:
+    static void handle(QtMsgType type, const QMessageLogContext& context, const QString& text)
+    {
+        const QString category = QLatin1String(context.category);
+        if (active_ && category.startsWith(QLatin1String("tellaran.")))
+            active_->messages_[category].append(text);
+        else if (active_ && active_->previous_)
+            active_->previous_(type, context, text);
+    }
+    static inline LogCapture* active_ = nullptr;
+    QtMessageHandler previous_ = nullptr;
+    QMap<QString, QStringList> messages_;
+};
+
 QByteArrayList commandsAsSent(const QByteArrayList& commands)
 {
     QByteArrayList result;
@@ -142,6 +177,7 @@ private Q_SLOTS:
     void lineErrorsAreReported();
     void carrierLossStoresTheTimeAndEnds();
     void carrierLossWithoutTableFile();
+    void modemDialogueIsLogged();
 };
 
 void TestModemLink::startUpConfiguresThePortAndSendsTheCommands_data()
@@ -486,6 +522,43 @@ void TestModemLink::noCarrierEndingAStalledFrame()
     QTRY_COMPARE_WITH_TIMEOUT(bench.engine.endProgramCalls, 1, 5000);
     QCOMPARE(bench.engine.boxes.texts(),
              QStringList{QStringLiteral("Remote computer disconnected")});
+}
+
+// The troubleshooting log: the dialogue in the order it happened, frames by DataID and size
+// alone, and nothing while the category is off.
+void TestModemLink::modemDialogueIsLogged()
+{
+    {
+        LogCapture log;
+        QLoggingCategory::setFilterRules(QStringLiteral("tellaran.modem.debug=true"));
+        Bench bench;
+        bench.loadAndOpen();
+        bench.modem->receive("ATE1S0=1\r\r\nOK\r\n\r\nRING\r\n");
+        bench.modem->receive("\r\nCONNECT 56000\r\n");
+        QVERIFY(bench.link->Connected);
+        QCOMPARE(
+            log.of("tellaran.modem"),
+            (QStringList{"to the modem: ATX4", "to the modem: AT%C3", "to the modem: AT+MS=56,1",
+                         "to the modem: ATL 2", "to the modem: ATM1", "to the modem: ATT",
+                         "from the modem: ATE1S0=1", "from the modem: OK", "from the modem: RING",
+                         "to the modem: ATA", "from the modem: CONNECT 56000"}));
+        QVERIFY(log.of("tellaran.link").isEmpty());
+
+        QLoggingCategory::setFilterRules(QStringLiteral("tellaran.*.debug=true"));
+        bench.modem->receive("<modem><chatclie>RING and secret words<chatclie><xodem>\r");
+        QCOMPARE(log.of("tellaran.link"),
+                 QStringList{"frame from the modem: DataID chatclie with 21 bytes"});
+        // A payload is never shown, even where it looks like a result.
+        QCOMPARE(log.of("tellaran.modem").size(), 11);
+    }
+    {
+        LogCapture log;
+        Bench bench;
+        bench.loadAndOpen();
+        bench.modem->receive("OK\r\n\r\nCONNECT 56000\r\n");
+        QVERIFY(bench.link->Connected);
+        QCOMPARE(log.count(), 0);
+    }
 }
 
 QTEST_MAIN(TestModemLink)

@@ -177,6 +177,40 @@ private slots:
         QVERIFY(saved.contains("\r\n\"5550100\"\r\n"));
         QVERIFY(saved.endsWith("\"1024\"\r\n\"TIME\"\r\n\"00:00:42\"\r\n"));
     }
+
+    // The line under "Comm Port" says what the number means here and follows it as it is
+    // typed; it is never saved.
+    void portLineFollowsTheNumber()
+    {
+        engine_.emplace();
+        engine_->writeDataFile("ports.dat", "1,\"modem:5551\"\r\n"
+                                            "2,\"/dev/tellaran-test-absent\"\r\n");
+        engine_->writeDataFile("data.dat", settingsFile("2", "#FALSE#", "#TRUE#", "1"));
+        const QByteArray original = engine_->readDataFile("data.dat");
+        dialog_ = new Form7(*engine_);
+        dialog_->show();
+        auto* meaning = control<QLineEdit>("CommPortMeaning");
+        auto* port = control<QLineEdit>("CommPort");
+        QVERIFY(meaning->isReadOnly());
+        QCOMPARE(port->text(), QStringLiteral("1"));
+        QCOMPARE(meaning->text(), QStringLiteral("virtual modem, line 5551"));
+
+        port->setText(QStringLiteral("2"));
+        QCOMPARE(meaning->text(), QStringLiteral("/dev/tellaran-test-absent (not present)"));
+        // No record: port n is the n-th standard serial port.
+        port->setText(QStringLiteral("40"));
+        QCOMPARE(meaning->text(), QStringLiteral("/dev/ttyS39 (not present)"));
+        port->setText(QString());
+        QVERIFY(meaning->text().startsWith(QLatin1String("no port")));
+
+        const QString help = helpOf(port);
+        QVERIFY(help.startsWith(QLatin1String("Communication Port is the port your modem")));
+        QVERIFY(help.contains(QDir::toNativeSeparators(engine_->dataPath("ports.dat"))));
+        QCOMPARE(helpOf(meaning), help);
+
+        QTest::mouseClick(control<QPushButton>("Command2"), Qt::LeftButton);
+        QCOMPARE(engine_->readDataFile("data.dat"), original);
+    }
 };
 
 QTEST_MAIN(TestForm7)
