@@ -11,6 +11,14 @@
 namespace tellaran {
 
 class Form2;
+
+// What the status window's display area shows, as chosen in the Status menu.
+enum class StatusView
+{
+    SpeedLines,
+    ConnectionLines,
+    AutoScroll
+};
 class SerialPort;
 
 // The info box's traffic counters. Each starts at 0 and only grows, except noofchan, which
@@ -73,6 +81,24 @@ public:
     // The status window, which owns the channel server; reaching it loads it (hidden).
     virtual Form2& statusWindow() = 0;
     virtual bool isStatusWindowLoaded() const = 0;
+
+    // What the modem window tells the status window during a call. Each loads the status
+    // window (hidden) when it is not loaded yet.
+    virtual void showStatusWindow() = 0;
+    virtual void hideStatusWindow() = 0;
+    // The call's clock starts now, with its "Connected at" line; callClockStarted() says
+    // whether it has started in this run.
+    virtual void startCallClock() = 0;
+    virtual bool callClockStarted() = 0;
+    // The status window's connection clock starts ticking (a call this computer placed).
+    virtual void startConnectionClockTicks() = 0;
+    // Characters read from the modem, for the status window's speed reading.
+    virtual void countReceivedForSpeed(qint64 characters) = 0;
+    // The call has ended: every channel record goes.
+    virtual void deleteChannelTable() = 0;
+    // The Status menu's items and the incoming-activity arrow.
+    virtual void setStatusView(StatusView view) = 0;
+    virtual void setInflowShown(bool shown) = 0;
 
     // The call windows as the modem receive path sees them. None of these loads a window
     // that is not loaded yet, except dialerTimeText().

@@ -132,6 +132,54 @@ Form2& TellaranEngine::statusWindow()
     return *form2_;
 }
 
+void TellaranEngine::showStatusWindow()
+{
+    statusWindow().show();
+}
+
+void TellaranEngine::hideStatusWindow()
+{
+    statusWindow().hide();
+}
+
+void TellaranEngine::startCallClock()
+{
+    statusWindow().StartCallClock();
+}
+
+bool TellaranEngine::callClockStarted()
+{
+    return statusWindow().t1.isValid();
+}
+
+void TellaranEngine::startConnectionClockTicks()
+{
+    statusWindow().Timer1.start();
+}
+
+void TellaranEngine::countReceivedForSpeed(qint64 characters)
+{
+    statusWindow().totaldata += characters;
+}
+
+void TellaranEngine::deleteChannelTable()
+{
+    statusWindow().channelTable().Delete();
+}
+
+void TellaranEngine::setStatusView(StatusView view)
+{
+    statusWindow().ShowView(view);
+}
+
+void TellaranEngine::setInflowShown(bool shown)
+{
+    if (shown)
+        statusWindow().ShowInflow();
+    else
+        statusWindow().HideInflow();
+}
+
 Form7& TellaranEngine::form7()
 {
     if (!form7_) {

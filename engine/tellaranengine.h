@@ -70,6 +70,15 @@ public:
     void showUserMessage(const QByteArray& text) override;
     Form2& statusWindow() override;
     bool isStatusWindowLoaded() const override { return form2_ != nullptr; }
+    void showStatusWindow() override;
+    void hideStatusWindow() override;
+    void startCallClock() override;
+    bool callClockStarted() override;
+    void startConnectionClockTicks() override;
+    void countReceivedForSpeed(qint64 characters) override;
+    void deleteChannelTable() override;
+    void setStatusView(StatusView view) override;
+    void setInflowShown(bool shown) override;
     bool isAnswerWindowVisible() const override;
     void showAnswerWindowRinging() override;
     void showAnswerWindowFailed(const QString& failure) override;

@@ -62,8 +62,7 @@ Form2::Form2(Engine& engine, QWidget* parent)
     // about for every frame.
     inflowHide_.setSingleShot(true);
     inflowHide_.setInterval(FlowArrowLinger);
-    connect(&inflowHide_, &QTimer::timeout, this,
-            [this] { setInflowTop(statustops::FlowHidden); });
+    connect(&inflowHide_, &QTimer::timeout, this, [this] { setInflowTop(statustops::FlowHidden); });
     outflowHide_.setSingleShot(true);
     outflowHide_.setInterval(FlowArrowLinger);
     connect(&outflowHide_, &QTimer::timeout, this,
@@ -114,8 +113,7 @@ void Form2::setUpControls()
         {ui->Button1, [this] { engine_.toggleProgramsMenu(); }},
         {ui->Button2, [this] { engine_.showSendMessageWindow(); }},
         {ui->Button3, [this] { engine_.showAboutBox(); }},
-        {ui->Button4,
-         [this] { OpenDocument(engine_.helpFile()); }},
+        {ui->Button4, [this] { OpenDocument(engine_.helpFile()); }},
         {ui->Button5, [this] { engine_.toggleInfoBox(); }},
         {ui->Button6, disconnect},
     };
@@ -165,6 +163,12 @@ void Form2::shutDown()
     dispatcher_.Timerunk.stop();
     server_.shutDown();
     listening_ = false;
+}
+
+void Form2::StartCallClock()
+{
+    t1 = clock_();
+    ShowConnectedAt();
 }
 
 void Form2::ShowConnectedAt()
@@ -232,6 +236,21 @@ void Form2::StartAutoScroll()
 {
     if (!Timer2.isActive())
         Timer2.start();
+}
+
+void Form2::ShowView(StatusView view)
+{
+    switch (view) {
+    case StatusView::SpeedLines:
+        ShowSpeedLines();
+        return;
+    case StatusView::ConnectionLines:
+        ShowConnectionLines();
+        return;
+    case StatusView::AutoScroll:
+        StartAutoScroll();
+        return;
+    }
 }
 
 void Form2::ShowInflow()

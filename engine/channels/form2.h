@@ -21,6 +21,7 @@ class Form2;
 namespace tellaran {
 
 class Engine;
+enum class StatusView;
 
 // The status window ("Control Panel"). It is loaded hidden before any call and hosts the
 // engine's channel side for the whole run: the channel table, the channel server on the
@@ -79,6 +80,8 @@ public:
 
     // Sets the "Connected at : " line from t1.
     void ShowConnectedAt();
+    // The call's clock starts now: t1 and its line.
+    void StartCallClock();
     QString connectedAtLine() const;
 
     // Timer work.
@@ -92,6 +95,7 @@ public:
     void ShowSpeedLines();
     void ShowConnectionLines();
     void StartAutoScroll();
+    void ShowView(StatusView view);
 
     const StatusLineTops& lineTops() const { return lineTops_; }
     int inflowTop() const { return inflowTop_; }

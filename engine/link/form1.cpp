@@ -1,6 +1,5 @@
 #include "engine/link/form1.h"
 
-#include "engine/channels/form2.h"
 #include "engine/engine.h"
 
 namespace tellaran {
@@ -21,10 +20,8 @@ Form1::Form1(Engine& engine, SerialEnvironment environment, QWidget* parent)
     connect(sascr, &QAction::triggered, this, &Form1::sascr_Click);
 
     // The status window's incoming-activity arrow follows each received block.
-    connect(&link_, &ModemLink::receiveStarted, this,
-            [this] { engine_.statusWindow().ShowInflow(); });
-    connect(&link_, &ModemLink::receiveFinished, this,
-            [this] { engine_.statusWindow().HideInflow(); });
+    connect(&link_, &ModemLink::receiveStarted, this, [this] { engine_.setInflowShown(true); });
+    connect(&link_, &ModemLink::receiveFinished, this, [this] { engine_.setInflowShown(false); });
 
     link_.Load();
 }
@@ -39,19 +36,19 @@ void Form1::popupStatusMenu(const QPoint& globalPosition)
 void Form1::sspd_Click()
 {
     checkOnly(sspd);
-    engine_.statusWindow().ShowSpeedLines();
+    engine_.setStatusView(StatusView::SpeedLines);
 }
 
 void Form1::cstats_Click()
 {
     checkOnly(cstats);
-    engine_.statusWindow().ShowConnectionLines();
+    engine_.setStatusView(StatusView::ConnectionLines);
 }
 
 void Form1::sascr_Click()
 {
     checkOnly(sascr);
-    engine_.statusWindow().StartAutoScroll();
+    engine_.setStatusView(StatusView::AutoScroll);
 }
 
 // A click on a checked item would uncheck it; the clicked item stays the checked one.

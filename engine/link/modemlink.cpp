@@ -1,6 +1,5 @@
 #include "engine/link/modemlink.h"
 
-#include "engine/channels/form2.h"
 #include "engine/engine.h"
 #include "engine/link/frames.h"
 #include "engine/link/modemresult.h"
@@ -185,7 +184,7 @@ void ModemLink::receive()
     const QByteArray block = MSComm1.Input();
     engine_.counters().bytesreceived += block.size();
     engine_.trafficCountersChanged();
-    engine_.statusWindow().totaldata += block.size();
+    engine_.countReceivedForSpeed(block.size());
     UseString.SplitModemInput(block, Connected);
     QPointer<ModemLink> alive(this);
     handleQueuedLines();
@@ -314,10 +313,10 @@ void ModemLink::HandleModemLine(QByteArray& line)
 void ModemLink::connectOnResult()
 {
     Connected = true;
-    recordConnectionStart();
-    engine_.statusWindow().show();
+    engine_.startCallClock();
+    engine_.showStatusWindow();
     if (engine_.isDialingWindowVisible()) {
-        engine_.statusWindow().Timer1.start();
+        engine_.startConnectionClockTicks();
         engine_.hideDialingWindow();
     }
     if (engine_.isAnswerWindowVisible())
@@ -336,24 +335,17 @@ void ModemLink::callFailed(const QString& text)
         engine_.returnToDialer();
 }
 
-void ModemLink::recordConnectionStart()
-{
-    Form2& status = engine_.statusWindow();
-    status.t1 = QDateTime::currentDateTime();
-    status.ShowConnectedAt();
-}
-
 void ModemLink::carrierUp()
 {
     const bool answering = engine_.isAnswerWindowVisible();
     Connected = true;
     // When carrier detect comes before the "CONNECT" line, that line is never cut as a line
     // (connected mode cuts only link frames), so the clock starts here.
-    if (!engine_.statusWindow().t1.isValid())
-        recordConnectionStart();
-    engine_.statusWindow().show();
+    if (!engine_.callClockStarted())
+        engine_.startCallClock();
+    engine_.showStatusWindow();
     if (engine_.isDialingWindowVisible()) {
-        engine_.statusWindow().Timer1.start();
+        engine_.startConnectionClockTicks();
         engine_.hideDialingWindow();
     }
     if (answering)
@@ -366,14 +358,14 @@ void ModemLink::carrierLost()
         return;
     carrierLostHandled_ = true;
     Connected = false;
-    engine_.statusWindow().hide();
+    engine_.hideStatusWindow();
     QPointer<ModemLink> alive(this);
     engine_.messageBoxes().show(QStringLiteral("Remote computer disconnected"), QString(),
                                 BoxIcon::None, BoxButtons::Ok);
     if (!alive)
         return;
     // Each step goes on whatever became of the one before.
-    engine_.statusWindow().channelTable().Delete();
+    engine_.deleteChannelTable();
     SettingsFile(engine_.programDir()).StoreConnectionTime(engine_.dialerTimeText().toLatin1());
     engine_.endProgram();
 }

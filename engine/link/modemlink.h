@@ -73,7 +73,6 @@ private:
     void configurePort(const SettingsRecord& settings);
     void sendInitialisationCommands(const SettingsRecord& settings);
     void sendCommand(const QByteArray& command);
-    void recordConnectionStart();
 
     Engine& engine_;
     // Form1's UseString: the carry-over buffer of the modem input.

@@ -1,5 +1,7 @@
 #include "tests/support/fakeengine.h"
 
+#include "engine/channels/form2.h"
+
 #include <QDir>
 #include <QFile>
 #include <QTcpServer>
@@ -34,6 +36,54 @@ Form2& FakeEngine::statusWindow()
         status_ = statusWindowFactory(*this);
     }
     return *status_;
+}
+
+void FakeEngine::showStatusWindow()
+{
+    statusWindow().show();
+}
+
+void FakeEngine::hideStatusWindow()
+{
+    statusWindow().hide();
+}
+
+void FakeEngine::startCallClock()
+{
+    statusWindow().StartCallClock();
+}
+
+bool FakeEngine::callClockStarted()
+{
+    return statusWindow().t1.isValid();
+}
+
+void FakeEngine::startConnectionClockTicks()
+{
+    statusWindow().Timer1.start();
+}
+
+void FakeEngine::countReceivedForSpeed(qint64 characters)
+{
+    statusWindow().totaldata += characters;
+}
+
+void FakeEngine::deleteChannelTable()
+{
+    statusWindow().channelTable().Delete();
+}
+
+void FakeEngine::setStatusView(StatusView view)
+{
+    statusWindow().ShowView(view);
+}
+
+void FakeEngine::setInflowShown(bool shown)
+{
+    if (shown)
+        statusWindow().ShowInflow();
+    else
+        statusWindow().HideInflow();
 }
 
 void FakeEngine::writeDataFile(const QString& name, const QByteArray& content) const

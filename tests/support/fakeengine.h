@@ -37,6 +37,16 @@ public:
     void showUserMessage(const QByteArray& text) override { userMessages.append(text); }
     Form2& statusWindow() override;
     bool isStatusWindowLoaded() const override { return status_ != nullptr; }
+    // These reach the status window as the real engine does, so it needs a factory too.
+    void showStatusWindow() override;
+    void hideStatusWindow() override;
+    void startCallClock() override;
+    bool callClockStarted() override;
+    void startConnectionClockTicks() override;
+    void countReceivedForSpeed(qint64 characters) override;
+    void deleteChannelTable() override;
+    void setStatusView(StatusView view) override;
+    void setInflowShown(bool shown) override;
     bool isAnswerWindowVisible() const override { return answerWindowVisible; }
     void showAnswerWindowRinging() override { ++answerWindowRings; }
     void showAnswerWindowFailed(const QString& failure) override
