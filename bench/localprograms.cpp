@@ -88,12 +88,13 @@ void LocalPrograms::open(quint16 sendingPort, quint16 receivingPort, int channel
     }
 }
 
-void LocalPrograms::startStreaming(int channels, int payloadSize, qint64 inFlight)
+void LocalPrograms::startStreaming(int first, int channels, int payloadSize, qint64 inFlight)
 {
-    streamingChannels_ = std::min<int>(channels, int(channels_.size()));
+    firstStreaming_ = std::clamp<int>(first, 0, int(channels_.size()));
+    streamingChannels_ = std::min<int>(channels, int(channels_.size()) - firstStreaming_);
     payloadSize_ = payloadSize;
     inFlight_ = inFlight;
-    for (int i = 0; i < streamingChannels_; ++i)
+    for (int i = firstStreaming_; i < firstStreaming_ + streamingChannels_; ++i)
         topUp(i);
 }
 
@@ -113,7 +114,7 @@ void LocalPrograms::send(int index, qsizetype size)
 
 void LocalPrograms::topUp(int index)
 {
-    if (index >= streamingChannels_)
+    if (index < firstStreaming_ || index >= firstStreaming_ + streamingChannels_)
         return;
     const Channel& channel = *channels_[size_t(index)];
     while (channel.sent - channel.received + payloadSize_ <= inFlight_)
@@ -140,10 +141,12 @@ void LocalPrograms::onReceived(int index)
     topUp(index);
 }
 
-void LocalPrograms::startPings(int intervalMs, int spreadMs, int payloadSize, int count)
+void LocalPrograms::startPings(int channel, int intervalMs, int spreadMs, int payloadSize,
+                               int count)
 {
-    if (channels_.empty())
+    if (channel < 0 || channel >= int(channels_.size()))
         return;
+    pingChannel_ = channel;
     pingInterval_ = intervalMs;
     pingSpread_ = spreadMs;
     pingSize_ = payloadSize;
@@ -169,9 +172,9 @@ void LocalPrograms::schedulePing()
 
 void LocalPrograms::sendPing()
 {
-    Channel& channel = *channels_.front();
+    Channel& channel = *channels_[size_t(pingChannel_)];
     channel.pings.emplace_back(channel.sent + pingSize_, clock_.nsecsElapsed());
-    send(0, pingSize_);
+    send(pingChannel_, pingSize_);
     channel.sender->flush();
     ++pingsSent_;
     schedulePing();

@@ -70,15 +70,15 @@ public:
 
     // Connects `channels` pairs and registers "BENCH001", "BENCH002", ...
     void open(quint16 sendingPort, quint16 receivingPort, int channels);
-    // Streams `payloadSize`-byte payloads on the first `channels` channels, keeping at most
-    // `inFlight` payload bytes per channel sent but not yet received.
-    void startStreaming(int channels, int payloadSize, qint64 inFlight);
+    // Streams `payloadSize`-byte payloads on `channels` channels from `first` on, keeping at
+    // most `inFlight` payload bytes per channel sent but not yet received.
+    void startStreaming(int first, int channels, int payloadSize, qint64 inFlight);
     void stopStreaming();
-    // Sends `count` payloads of `payloadSize` bytes on the first channel, one every
+    // Sends `count` payloads of `payloadSize` bytes on channel `channel`, one every
     // `intervalMs` on average, and times each from its send to its last byte's arrival. The
     // sends are staggered so that they fall evenly across `spreadMs`: a sender with a fixed
     // beat would meet a periodic relay always at the same phase and measure only that.
-    void startPings(int intervalMs, int spreadMs, int payloadSize, int count);
+    void startPings(int channel, int intervalMs, int spreadMs, int payloadSize, int count);
     void close();
 
 private:
@@ -103,11 +103,13 @@ private:
 
     ProgramReport& report_;
     std::vector<std::unique_ptr<Channel>> channels_;
+    int firstStreaming_ = 0;
     int streamingChannels_ = 0;
     int payloadSize_ = 0;
     qint64 inFlight_ = 0;
     // A child, so that it moves to the programs' thread with this object.
     QTimer pingTimer_{this};
+    int pingChannel_ = 0;
     int pingInterval_ = 0;
     int pingSpread_ = 0;
     int pingSize_ = 0;

@@ -43,6 +43,8 @@ qsizetype registeredOnBoth(testing::EnginePair& pair)
 constexpr int CallTimeoutMs = 15000;
 constexpr int SetUpTimeoutMs = 10000;
 constexpr int DeliveryTimeoutMs = 30000;
+// Long enough to measure a ping that waited behind a whole bulk transfer.
+constexpr int PingTimeoutMs = 120000;
 
 // Bytes on the line around a payload: "<modem><" DataID ">" ... "<" DataID "><xodem>" CR.
 constexpr double LinkFrameOverhead = 35;
@@ -63,6 +65,23 @@ constexpr int PingIntervalMs = 250;
 constexpr int PingSpreadMs = 100;
 constexpr int PingPayload = 16;
 constexpr int PingCount = 48;
+// Under bulk: 80 pings, 20 s of samples, while another channel sends as fast as the engine
+// takes its payloads. The sender keeps far more in flight than the engine queues for one
+// program, so the engine, not the sender, decides what goes on the line.
+constexpr int BulkPingCount = 80;
+constexpr qint64 BulkInFlight = 256 * 1024;
+constexpr int BulkWarmupMs = 2000;
+// Fair shares: four senders on four channels, each always ahead of the line.
+constexpr int ShareChannels = 4;
+constexpr qint64 ShareInFlight = 64 * 1024;
+constexpr int ShareWarmupMs = 2000;
+constexpr int ShareWindowMs = 30000;
+
+// Line time of one link frame carrying `payload` bytes, at `lineRate` bit/s.
+double frameLineMs(int payload, int lineRate)
+{
+    return (payload + LinkFrameOverhead) * 10.0 * 1000.0 / lineRate;
+}
 
 double engineThreadCpuSeconds()
 {
@@ -90,6 +109,7 @@ double percentile(const std::vector<double>& sorted, double fraction)
 int RelayBench::run()
 {
     runPaced(56000, "paced_efficiency_56000");
+    runShare();
     runPaced(115200, "paced_efficiency_115200");
     runUnpaced();
     return failed_ ? 1 : 0;
@@ -100,35 +120,161 @@ void RelayBench::runPaced(int lineRate, const char* figureName)
     progress(QStringLiteral("paced line at %1 bit/s").arg(lineRate));
     testing::EnginePair pair(lineRate);
     ProgramsThread programs;
-    if (!setUp(pair, programs, 1))
+    // The stream on the first channel, the pings on the second.
+    if (!setUp(pair, programs, 2))
         return;
     const Window window =
-        stream(programs, 1, PacedPayload, PacedInFlight, PacedWarmupMs, PacedWindowMs);
+        stream(programs, 0, 1, PacedPayload, PacedInFlight, PacedWarmupMs, PacedWindowMs);
     check(pair, programs, figureName);
-    const double bound = lineRate / 10.0 * PacedPayload / (PacedPayload + LinkFrameOverhead);
-    figure(figureName, 100.0 * window.bytesPerSecond() / bound, "%", 1);
+    figure(figureName, 100.0 * window.bytesPerSecond() / wireBound(lineRate), "%", 1);
     // The latency that matters is a modem's: measured on the default line.
-    if (lineRate == 56000)
-        measureLatency(pair, programs);
+    if (lineRate != 56000)
+        return;
+    std::vector<double> idle = measureLatency(programs, PingCount);
+    check(pair, programs, "latency run");
+    figure("latency_p50_ms", percentile(idle, 0.50), "ms", 1);
+    figure("latency_p99_ms", percentile(idle, 0.99), "ms", 1);
+    const double lineMs = frameLineMs(PingPayload, lineRate);
+    for (double& latency : idle)
+        latency -= lineMs;
+    std::sort(idle.begin(), idle.end());
+    figure("latency_over_line_p99_ms", percentile(idle, 0.99), "ms", 1);
+    measureLatencyUnderBulk(pair, programs, lineRate);
 }
 
-void RelayBench::measureLatency(testing::EnginePair& pair, ProgramsThread& programs)
+std::vector<double> RelayBench::measureLatency(ProgramsThread& programs, int count)
 {
     progress(QStringLiteral("latency: %1 pings of %2 bytes, one every %3 ms")
-                 .arg(PingCount)
+                 .arg(count)
                  .arg(PingPayload)
                  .arg(PingIntervalMs));
-    programs.post([](LocalPrograms& p) {
-        p.startPings(PingIntervalMs, PingSpreadMs, PingPayload, PingCount);
+    const size_t before = programs.report().latenciesMs().size();
+    programs.post([count](LocalPrograms& p) {
+        p.startPings(1, PingIntervalMs, PingSpreadMs, PingPayload, count);
     });
-    if (!waitUntil([&] { return programs.report().latenciesMs().size() >= size_t(PingCount); },
-                   PingCount * PingIntervalMs + DeliveryTimeoutMs))
+    if (!waitUntil([&] { return programs.report().latenciesMs().size() >= before + size_t(count); },
+                   count * PingIntervalMs + PingTimeoutMs))
         fail(QStringLiteral("not every ping arrived"));
-    check(pair, programs, "latency run");
-    std::vector<double> latencies = programs.report().latenciesMs();
+    const std::vector<double> all = programs.report().latenciesMs();
+    std::vector<double> latencies(all.begin() + qsizetype(std::min(before, all.size())), all.end());
     std::sort(latencies.begin(), latencies.end());
-    figure("latency_p50_ms", percentile(latencies, 0.50), "ms", 1);
-    figure("latency_p99_ms", percentile(latencies, 0.99), "ms", 1);
+    return latencies;
+}
+
+void RelayBench::measureLatencyUnderBulk(testing::EnginePair& pair, ProgramsThread& programs,
+                                         int lineRate)
+{
+    progress(QStringLiteral("latency under bulk: %1 pings while 1000-byte payloads go as fast "
+                            "as they can")
+                 .arg(BulkPingCount));
+    const ProgramReport& report = programs.report();
+    const size_t before = report.latenciesMs().size();
+    ProgramReport::Arrival start;
+    ProgramReport::Arrival end;
+    qint64 bulkStart = 0;
+    qint64 bulkEnd = 0;
+    programs.post([](LocalPrograms& p) { p.startStreaming(0, 1, PacedPayload, BulkInFlight); });
+    // The drain never rests while the bulk sender is ahead of the line, and everything here
+    // runs inside its waits; so timers run the measurement, and hanging up ends it.
+    QEventLoop loop;
+    QTimer poll;
+    poll.setInterval(20);
+    const QDeadlineTimer deadline(BulkWarmupMs + BulkPingCount * PingIntervalMs + PingTimeoutMs);
+    QTimer::singleShot(BulkWarmupMs, Qt::PreciseTimer, &loop, [&] {
+        start = report.lastArrival();
+        bulkStart = report.channels[0].received;
+        programs.post([](LocalPrograms& p) {
+            p.startPings(1, PingIntervalMs, PingSpreadMs, PingPayload, BulkPingCount);
+        });
+        poll.start();
+    });
+    QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
+        if (report.latenciesMs().size() < before + BulkPingCount && !deadline.hasExpired())
+            return;
+        poll.stop();
+        end = report.lastArrival();
+        bulkEnd = report.channels[0].received;
+        programs.post([](LocalPrograms& p) { p.stopStreaming(); });
+        check(pair, programs, "latency under bulk");
+        hangUp(pair);
+        loop.quit();
+    });
+    loop.exec();
+
+    const std::vector<double> all = report.latenciesMs();
+    std::vector<double> latencies(all.begin() + qsizetype(std::min(before, all.size())), all.end());
+    std::sort(latencies.begin(), latencies.end());
+    if (latencies.size() < size_t(BulkPingCount))
+        fail(QStringLiteral("latency under bulk: %1 of %2 pings arrived")
+                 .arg(latencies.size())
+                 .arg(BulkPingCount));
+    figure("latency_under_bulk_p50_ms", percentile(latencies, 0.50), "ms", 1);
+    figure("latency_under_bulk_p99_ms", percentile(latencies, 0.99), "ms", 1);
+    const double seconds = double(end.nanoseconds - start.nanoseconds) / 1e9;
+    figure("paced_efficiency_shared_56000",
+           seconds > 0 ? 100.0 * double(bulkEnd - bulkStart) / seconds / wireBound(lineRate) : 0,
+           "%", 1);
+}
+
+void RelayBench::runShare()
+{
+    const int lineRate = 56000;
+    progress(QStringLiteral("fair shares: %1 senders on a %2 bit/s line for %3 s")
+                 .arg(ShareChannels)
+                 .arg(lineRate)
+                 .arg(ShareWindowMs / 1000));
+    testing::EnginePair pair(lineRate);
+    ProgramsThread programs;
+    if (!setUp(pair, programs, ShareChannels))
+        return;
+    const ProgramReport& report = programs.report();
+    const auto received = [&] {
+        std::vector<qint64> bytes;
+        for (int i = 0; i < ShareChannels; ++i)
+            bytes.push_back(report.channels[size_t(i)].received);
+        return bytes;
+    };
+    programs.post(
+        [](LocalPrograms& p) { p.startStreaming(0, ShareChannels, PacedPayload, ShareInFlight); });
+    std::vector<qint64> before;
+    std::vector<qint64> after;
+    // Timers again: the drain does not rest until the line is taken down.
+    QEventLoop loop;
+    QTimer::singleShot(ShareWarmupMs, Qt::PreciseTimer, &loop, [&] { before = received(); });
+    QTimer::singleShot(ShareWarmupMs + ShareWindowMs, Qt::PreciseTimer, &loop, [&] {
+        after = received();
+        programs.post([](LocalPrograms& p) { p.stopStreaming(); });
+        check(pair, programs, "fair shares");
+        hangUp(pair);
+        loop.quit();
+    });
+    loop.exec();
+
+    qint64 total = 0;
+    for (int i = 0; i < ShareChannels; ++i)
+        total += after[size_t(i)] - before[size_t(i)];
+    const double share = double(total) / ShareChannels;
+    double spread = 0;
+    for (int i = 0; i < ShareChannels; ++i) {
+        const double bytes = double(after[size_t(i)] - before[size_t(i)]);
+        progress(QStringLiteral("  sender %1: %2 bytes").arg(i + 1).arg(qint64(bytes)));
+        spread = std::max(spread, share > 0 ? 100.0 * std::abs(bytes - share) / share : 100.0);
+    }
+    if (total == 0)
+        fail(QStringLiteral("fair shares: nothing arrived"));
+    figure("share_spread_percent", spread, "%", 1);
+}
+
+void RelayBench::hangUp(testing::EnginePair& pair)
+{
+    // Closing the port hangs the virtual modem up: the drain stops, and what the senders
+    // still have in flight is never sent. Every byte that came was checked on arrival.
+    pair.a.engine->modemPort().setPortOpen(false);
+}
+
+double RelayBench::wireBound(int lineRate)
+{
+    return lineRate / 10.0 * PacedPayload / (PacedPayload + LinkFrameOverhead);
 }
 
 void RelayBench::runUnpaced()
@@ -140,9 +286,9 @@ void RelayBench::runUnpaced()
         return;
 
     const Window one =
-        stream(programs, 1, UnpacedPayload, UnpacedInFlight, UnpacedWarmupMs, UnpacedWindowMs);
+        stream(programs, 0, 1, UnpacedPayload, UnpacedInFlight, UnpacedWarmupMs, UnpacedWindowMs);
     figure("unpaced_mbps_1ch", one.bytesPerSecond() / 1e6, "MB/s", 2);
-    const Window all = stream(programs, UnpacedChannels, UnpacedPayload,
+    const Window all = stream(programs, 0, UnpacedChannels, UnpacedPayload,
                               UnpacedInFlight / UnpacedChannels, UnpacedWarmupMs, UnpacedWindowMs);
     figure("unpaced_mbps_8ch", all.bytesPerSecond() / 1e6, "MB/s", 2);
     check(pair, programs, "unpaced runs");
@@ -170,8 +316,8 @@ bool RelayBench::setUp(testing::EnginePair& pair, ProgramsThread& programs, int 
     return true;
 }
 
-RelayBench::Window RelayBench::stream(ProgramsThread& programs, int channels, int payloadSize,
-                                      qint64 inFlight, int warmupMs, int windowMs)
+RelayBench::Window RelayBench::stream(ProgramsThread& programs, int first, int channels,
+                                      int payloadSize, qint64 inFlight, int warmupMs, int windowMs)
 {
     // Payloads arrive whole, so the window runs from one arrival to another: counting
     // bytes between two clock instants would be off by up to a payload.
@@ -188,7 +334,8 @@ RelayBench::Window RelayBench::stream(ProgramsThread& programs, int channels, in
                  .arg(payloadSize)
                  .arg(warmupMs)
                  .arg(windowMs));
-    programs.post([=](LocalPrograms& p) { p.startStreaming(channels, payloadSize, inFlight); });
+    programs.post(
+        [=](LocalPrograms& p) { p.startStreaming(first, channels, payloadSize, inFlight); });
     // The samples are taken by timers, which also fire inside the drain's waits.
     Sample start;
     Sample end;

@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QString>
 #include <QtGlobal>
+#include <vector>
 
 namespace tellaran::testing {
 struct EnginePair;
@@ -31,16 +32,24 @@ private:
     };
 
     void runPaced(int lineRate, const char* figureName);
+    void runShare();
     void runUnpaced();
-    // Pings of 16 bytes across an established pair: the latency figures.
-    void measureLatency(testing::EnginePair& pair, ProgramsThread& programs);
+    // `count` pings of 16 bytes on the second channel of an established pair; returns their
+    // latencies, sorted.
+    std::vector<double> measureLatency(ProgramsThread& programs, int count);
+    // The pings while the first channel sends as fast as the engine takes its payloads.
+    void measureLatencyUnderBulk(testing::EnginePair& pair, ProgramsThread& programs, int lineRate);
+    // Ends a call whose senders are still far ahead of the line.
+    static void hangUp(testing::EnginePair& pair);
+    // Payload bytes a second of 1000-byte payloads can carry at most on the line.
+    static double wireBound(int lineRate);
 
     // Connects `channels` program pairs to the engines of `pair` and calls; false on failure.
     bool setUp(testing::EnginePair& pair, ProgramsThread& programs, int channels);
-    // Streams on `channels` channels, warms up, measures `windowMs`, then stops and waits
-    // for everything sent to arrive.
-    Window stream(ProgramsThread& programs, int channels, int payloadSize, qint64 inFlight,
-                  int warmupMs, int windowMs);
+    // Streams on `channels` channels from `first` on, warms up, measures `windowMs`, then stops and
+    // waits for everything sent to arrive.
+    Window stream(ProgramsThread& programs, int first, int channels, int payloadSize,
+                  qint64 inFlight, int warmupMs, int windowMs);
     // After a run: every payload intact, nothing reported by the engines.
     void check(const testing::EnginePair& pair, const ProgramsThread& programs, const char* what);
 

@@ -65,6 +65,9 @@ void VirtualModem::queueForLine(const QByteArray& bytes)
         post(HostEvent::OutputFull);
         return;
     }
+    // Bytes that find the line idle start its schedule now, not when it last went idle.
+    if (queuedForLine() == 0)
+        m_pacer.wake(m_clock.nsecsElapsed());
     m_toLine.append(bytes);
     if (!m_pacerTimer.isActive())
         pumpLine();

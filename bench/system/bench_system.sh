@@ -81,6 +81,24 @@ wait "$receiver" || fail "the paced payloads did not arrive whole: $(cat "$work/
 figure system_paced_efficiency_56000 "$(awk -v r="$(value_of receive_bytes_per_second "$work/paced.out")" \
     'BEGIN { printf "%.1f", 100 * r / (56000 / 10 * 1000 / 1035) }')" %
 
+progress "latency of 16-byte payloads while 1000-byte payloads go as fast as they can"
+wait_for 10 bash -c "[ \"\$(grep -c . '$work/bob/data/requests.dat')\" -eq 0 ]"
+desktop_spawn bob "$work/bulk.out" "$load" receive --id BLK00001 --bytes 200000 --timeout 120
+bulk_receiver=$spawned
+desktop_spawn bob "$work/pongbulk.out" "$load" pong --id LAT00002 --count 80 --payload 16 --timeout 150
+pong=$spawned
+wait_records bob 2 10 || fail "the receivers under bulk did not register"
+desktop_spawn ann "$work/bulksend.out" "$load" send --id BLK00001 --bytes 200000 --payload 1000
+bulk_sender=$spawned
+sleep 2
+desktop_run ann "$load" ping --id LAT00002 --count 80 --interval 250 --payload 16 >&2 ||
+    fail "the pings under bulk could not be sent"
+wait "$pong" || fail "not every ping under bulk arrived: $(cat "$work/pongbulk.out")"
+figure system_latency_under_bulk_p50_ms "$(value_of latency_p50_ms "$work/pongbulk.out")" ms
+figure system_latency_under_bulk_p99_ms "$(value_of latency_p99_ms "$work/pongbulk.out")" ms
+wait "$bulk_sender" || fail "the bulk sender failed: $(cat "$work/bulksend.out")"
+wait "$bulk_receiver" || fail "the bulk payloads did not arrive whole: $(cat "$work/bulk.out")"
+
 progress "1000 programs register"
 desktop_spawn bob "$work/relay.out" "$load" pong --id RLY00001 --count 5 --payload 16 --timeout 120
 relay=$spawned

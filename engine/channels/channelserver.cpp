@@ -49,6 +49,7 @@ bool ChannelServer::start()
 void ChannelServer::shutDown()
 {
     connections_.clear();
+    resuming_.clear();
     carryOverTotal_ = 0;
     for (int index = 0; index <= listener_.UBound(); ++index)
         listener_.Close(index);
@@ -91,49 +92,51 @@ void ChannelServer::SendData(int index, const QByteArray& data)
     listener_.SendData(index, data);
 }
 
-void ChannelServer::setReceivePaused(bool paused)
+void ChannelServer::setConnectionPaused(int index, bool paused)
 {
-    if (paused == receivePaused_)
+    Connection* entry = connection(index);
+    if (!entry || entry->own || entry->paused == paused)
         return;
-    receivePaused_ = paused;
+    entry->paused = paused;
     if (paused) {
-        for (auto& [index, entry] : connections_) {
-            if (entry.decided && !entry.own) {
-                if (Socket* socket = listener_.element(index))
-                    socket->setReceivePaused(true);
-            }
+        if (entry->decided) {
+            if (Socket* socket = listener_.element(index))
+                socket->setReceivePaused(true);
         }
         return;
     }
+    resuming_.insert(index);
     if (!handOnScheduled_) {
-        // From the event loop, not from inside the drain that took the queue below the mark.
+        // From the event loop, not from inside the drain that took the backlog below the mark.
         handOnScheduled_ = true;
         QTimer::singleShot(0, this, &ChannelServer::handOnHeldFrames);
     }
 }
 
-// The frames held back go first; only then are the connections read again. So a connection
+bool ChannelServer::isConnectionPaused(int index) const
+{
+    const auto found = connections_.find(index);
+    return found != connections_.end() && found->second.paused;
+}
+
+// The frames held back go first; only then is the connection read again. So a connection
 // whose program has closed is never closed here before its last frames have gone on.
 void ChannelServer::handOnHeldFrames()
 {
     handOnScheduled_ = false;
-    QList<int> holding;
-    for (const auto& [index, entry] : connections_) {
-        if (entry.splitter->isHolding())
-            holding.append(index);
-    }
-    for (int index : holding) {
-        if (receivePaused_)
-            return;
-        feedSplitter(index, [](FrameSplitter& splitter) { splitter.HandOnHeldFrames(); });
-    }
-    if (receivePaused_)
-        return;
-    for (auto& [index, entry] : connections_) {
-        if (entry.decided && !entry.own) {
-            if (Socket* socket = listener_.element(index))
-                socket->setReceivePaused(false);
-        }
+    const std::set<int> resuming = std::exchange(resuming_, {});
+    for (int index : resuming) {
+        const Connection* entry = connection(index);
+        if (!entry || entry->paused)
+            continue;
+        if (entry->splitter->isHolding())
+            feedSplitter(index, [](FrameSplitter& splitter) { splitter.HandOnHeldFrames(); });
+        // Looked up again: handing on may have paused or closed it.
+        entry = connection(index);
+        if (!entry || entry->paused || !entry->decided)
+            continue;
+        if (Socket* socket = listener_.element(index))
+            socket->setReceivePaused(false);
     }
 }
 
@@ -183,7 +186,7 @@ void ChannelServer::OpenConnection(int index, const QHostAddress& peer, quint16 
         [this, index](QByteArray frame) { handleFrame(index, std::move(frame)); }, bufferCap_);
     entry.splitter->setHoldPredicate([this, index] {
         const Connection* held = connection(index);
-        return receivePaused_ && held && !held->own;
+        return held && held->paused && !held->own;
     });
     entry.peer = peer;
     entry.peerPort = peerPort;
@@ -202,7 +205,9 @@ void ChannelServer::decideOwnership(int index, Connection& entry)
 {
     entry.decided = true;
     entry.own = engine_.isOwnRelayConnection(entry.peer, entry.peerPort);
-    if (!entry.own && receivePaused_) {
+    if (entry.own)
+        entry.paused = false;
+    if (!entry.own && entry.paused) {
         if (Socket* socket = listener_.element(index))
             socket->setReceivePaused(true);
     }
@@ -244,7 +249,7 @@ void ChannelServer::handleFrame(int index, QByteArray frame)
                               << "bytes on the engine's own connection: not a relay frame";
         return;
     }
-    dispatchFrame_(frame);
+    dispatchFrame_(index, frame);
 }
 
 void ChannelServer::feedSplitter(int index, const std::function<void(FrameSplitter&)>& work)
@@ -290,7 +295,9 @@ void ChannelServer::removeConnection(int index, bool abort)
         carryOverTotal_ -= found->second.counted;
         connections_.erase(found);
     }
+    resuming_.erase(index);
     listener_.Close(index, abort);
+    Q_EMIT connectionRemoved(index);
 }
 
 void ChannelServer::Listener_Close(int index)

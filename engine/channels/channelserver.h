@@ -10,6 +10,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <set>
 
 namespace tellaran {
 
@@ -30,8 +31,8 @@ class Engine;
 // never registers.
 //
 // Limits, so that no local program can take the engine down or lose another's data:
-// - while receiving is paused (the transmit queue is above its high-water mark), frames of
-//   local programs wait and their connections are not read, so TCP slows them down;
+// - while a connection is paused (its own frames for the modem are above their mark), its
+//   frames wait and it is not read, so TCP slows that program down and no other;
 // - what waits to be written to a connection is capped (RelayCap): a program that stops
 //   reading is closed rather than holding the engine's memory;
 // - all carry-over buffers together stay within a budget (CarryOverBudget): past it, the
@@ -40,7 +41,8 @@ class ChannelServer : public QObject, public ChannelConnections
 {
     Q_OBJECT
 public:
-    using FrameHandler = std::function<void(const QByteArray& frame)>;
+    // Told of every frame with the connection it came from.
+    using FrameHandler = std::function<void(int index, const QByteArray& frame)>;
     using PeerCheck = std::function<bool(const QHostAddress& peer)>;
 
     // Element indices are signed 16-bit numbers: 32767 connections per run.
@@ -64,11 +66,11 @@ public:
     // Queues bytes for a connection; one whose queue would pass the relay cap is closed.
     void SendData(int index, const QByteArray& data) override;
 
-    // Flow control: while paused, local programs' frames wait and their connections are not
-    // read. The engine's own connection is never paused. Resuming hands on the waiting frames
-    // from the event loop, then reads the connections again.
-    void setReceivePaused(bool paused);
-    bool isReceivePaused() const { return receivePaused_; }
+    // Flow control of one connection: while paused, its frames wait and it is not read. The
+    // engine's own connection is never paused. Resuming hands on the waiting frames from the
+    // event loop, then reads the connection again.
+    void setConnectionPaused(int index, bool paused);
+    bool isConnectionPaused(int index) const;
 
     // Decides whether a peer may connect; by default isThisComputer.
     void setPeerCheck(PeerCheck check) { peerCheck_ = std::move(check); }
@@ -108,6 +110,8 @@ Q_SIGNALS:
     void connectionRefused(const QHostAddress& peer);
     // The server closed a connection on its own: past the relay cap or the carry-over budget.
     void connectionDropped(int index);
+    // A connection is gone, closed by either side; its index may come again.
+    void connectionRemoved(int index);
 
 private:
     struct Connection
@@ -120,6 +124,7 @@ private:
         bool own = false;
         // What this connection adds to carryOverTotal_.
         qint64 counted = 0;
+        bool paused = false;
     };
 
     Connection* connection(int index);
@@ -144,8 +149,9 @@ private:
     qint64 relayCap_ = DefaultRelayCap;
     qint64 carryOverBudget_ = DefaultCarryOverBudget;
     qint64 carryOverTotal_ = 0;
-    bool receivePaused_ = false;
     bool handOnScheduled_ = false;
+    // Connections that may send again, once the event loop hands on their held frames.
+    std::set<int> resuming_;
     std::map<int, Connection> connections_;
 };
 

@@ -43,9 +43,10 @@ void placeAtTwipsTop(QWidget* control, int twips)
 
 Form2::Form2(Engine& engine, QWidget* parent)
     : QWidget(parent, Qt::Window | Qt::FramelessWindowHint), ui(std::make_unique<Ui::Form2>()),
-      engine_(engine), table_(engine),
-      server_(engine, table_,
-              [this](const QByteArray& frame) { dispatcher_.DispatchFrame(frame); }),
+      engine_(engine), table_(engine), server_(engine, table_,
+                                               [this](int index, const QByteArray& frame) {
+                                                   dispatcher_.DispatchFrame(frame, index);
+                                               }),
       dispatcher_(engine, table_, server_, senddata_),
       drain_(senddata_, std::make_unique<EngineModemOutput>(engine), engine.counters()),
       clock_([] { return QDateTime::currentDateTime(); })
@@ -78,8 +79,11 @@ Form2::Form2(Engine& engine, QWidget* parent)
     ShowConnectedAt();
     showdata = false;
     senddata_.clear();
-    // Local programs wait while the queue is above its high-water mark.
-    senddata_.setFlowObserver([this](bool above) { server_.setReceivePaused(above); });
+    // A local program waits while its own frames for the modem are above their mark.
+    senddata_.setFlowObserver(
+        [this](int index, bool paused) { server_.setConnectionPaused(index, paused); });
+    connect(&server_, &ChannelServer::connectionRemoved, this,
+            [this](int index) { senddata_.connectionClosed(index); });
     senddata_.setAppendObserver([this] { drain_.FrameQueued(); });
     table_.Reset();
     listening_ = server_.start();

@@ -43,7 +43,7 @@ FrameDispatcher::FrameDispatcher(Engine& engine, ChannelTable& table,
     Timerunk.start();
 }
 
-void FrameDispatcher::DispatchFrame(const QByteArray& frame)
+void FrameDispatcher::DispatchFrame(const QByteArray& frame, int connection)
 {
     if (frame.isEmpty())
         return;
@@ -60,7 +60,7 @@ void FrameDispatcher::DispatchFrame(const QByteArray& frame)
         return;
     case frames::RelayedFrame::Outgoing:
         logSentFrame(frame);
-        if (!senddata_.append(frames::linkFrame(frame)))
+        if (!senddata_.enqueue(connection, frames::linkFrame(frame)))
             reportDroppedFrame(frame.size());
         return;
     }

@@ -28,7 +28,9 @@ public:
     FrameDispatcher(const FrameDispatcher&) = delete;
     FrameDispatcher& operator=(const FrameDispatcher&) = delete;
 
-    void DispatchFrame(const QByteArray& frame);
+    // `connection` is the local connection the frame came from: a frame for the modem waits
+    // in that connection's own queue.
+    void DispatchFrame(const QByteArray& frame, int connection = -1);
     // Retries every held frame, slots 0 to 9 in order.
     void Timerunk_Timer();
 

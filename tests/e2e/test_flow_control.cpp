@@ -37,16 +37,16 @@ QByteArray sendBurst(RawClient& program, qint64 total, int size)
     return expected;
 }
 
-// The queue never held more than its mark and the one frame that crossed it.
+// The program's queue never held more than its mark and the one frame that crossed it.
 bool queueStayedNearItsMark(TellaranEngine& engine, int payloadSize)
 {
     const TransmitQueue& queue = engine.statusWindow().senddata();
     const qsizetype frame =
         frames::linkFrame(frames::channelFrame("CHAT0001", QByteArray(payloadSize, 'x')).chopped(7))
             .size();
-    qInfo("transmit queue peak %lld bytes (high-water mark %lld, frame %lld)",
-          qint64(queue.peakSize()), qint64(queue.highWater()), qint64(frame));
-    return queue.peakSize() <= queue.highWater() + frame;
+    qInfo("transmit queue peak %lld bytes of one program (high-water mark %lld, frame %lld)",
+          qint64(queue.peakBacklog()), qint64(queue.highWater()), qint64(frame));
+    return queue.peakBacklog() <= queue.highWater() + frame;
 }
 
 } // namespace

@@ -299,25 +299,49 @@ void TestModemCommands::escapeNeedsGuardTimes()
 
 void TestModemCommands::pacerKeepsTheRateExactly()
 {
+    constexpr qint64 second = 1'000'000'000LL;
+    // Byte k (from 0) of a busy line is whole on it at (k + 1) * 10 / rate s: none may go
+    // more than 1 ms before that.
+    const auto byteDoneNs = [](qint64 start, qint64 k, qint64 rate) {
+        return start + (k + 1) * 10 * second / rate;
+    };
     ModemPacer pacer;
     pacer.setRate(56000);
     pacer.restart(0);
-    QCOMPARE(pacer.available(0), 0);
-    // An idle line saves up only a small burst.
-    QVERIFY(pacer.available(10'000'000'000LL) < 60);
+    // After an idle second, 1 ms of the line at once: 5 bytes of 5.6.
+    pacer.wake(second);
+    QCOMPARE(pacer.available(second), 5);
+    QCOMPARE(pacer.preferredPiece(), 5);
 
-    // Waking whenever a piece is due, sending what is allowed: 5600 bytes in one second,
-    // give or take the burst, however the wake-ups fall.
-    pacer.restart(0);
-    qint64 now = 0;
+    // Waking late or early, in odd steps, for 10 s: the rate is exact and no byte is early.
+    qint64 now = second;
     qint64 sent = 0;
-    while (now < 1'000'000'000LL) {
+    quint32 jitter = 12345;
+    while (now < 11 * second) {
         const qint64 allowed = pacer.available(now);
+        if (allowed > 0)
+            QVERIFY2(byteDoneNs(second, sent + allowed - 1, 56000) - ModemPacer::burstNs <= now,
+                     qPrintable(QString::number(now)));
         pacer.consume(allowed);
         sent += allowed;
-        now += std::max<qint64>(1'000'000, pacer.nsUntilAvailable(pacer.preferredPiece())) + 37'000;
+        jitter = jitter * 1103515245u + 12345u;
+        now += std::max<qint64>(1'000'000, pacer.nsUntilAvailable(5)) + (jitter >> 16) % 3'000'000;
     }
-    QVERIFY2(sent >= 5580 && sent <= 5610, qPrintable(QString::number(sent)));
+    // Exactly the bytes of the time passed, and the 1 ms ahead.
+    const qint64 last = pacer.available(now);
+    QCOMPARE(sent + last, (now - second + ModemPacer::burstNs) * 56000 / (10 * second));
+    pacer.consume(last);
+    // A wake-up 50 ms late finds 50 ms of bytes due and sends them at once: late, not early.
+    QCOMPARE(pacer.available(now + 50'000'000), 280);
+
+    // A byte slower than 1 ms still goes on an idle line: at least one byte a burst.
+    ModemPacer slow;
+    slow.setRate(300);
+    slow.restart(0);
+    QCOMPARE(slow.available(0), 1);
+    slow.consume(1);
+    QCOMPARE(slow.available(1'000'000), 0);
+    QCOMPARE(slow.nsUntilAvailable(1), 32'333'333); // due at 33.3 ms, one byte ahead
 
     ModemPacer unpaced;
     unpaced.setRate(0);

@@ -81,9 +81,10 @@ private Q_SLOTS:
         QVERIFY(engine_->connected);
         QCOMPARE(engine_->endProgramCalls, 0);
 
-        // Frames the drain has not yet written count as well (queued while the port was
-        // still busy); Cancel throws them away.
-        engine_->statusWindow().senddata().append("<modem>x<xodem>\r");
+        // Frames the drain has not yet taken count as well, though they wait in a program's
+        // own queue, not yet committed to the line; Cancel throws them away.
+        engine_->statusWindow().senddata().enqueue(3, "<modem>x<xodem>\r");
+        QCOMPARE(engine_->statusWindow().senddata().committed(), 0);
         engine_->pendingOutput = 0;
         engine_->dialerTime = "00:08:00";
         engine_->boxes.answerNext(BoxAnswer::Yes);

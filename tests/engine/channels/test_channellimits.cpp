@@ -59,35 +59,41 @@ private Q_SLOTS:
         engine_.reset();
     }
 
-    void framesWaitWhileTheQueueIsAboveItsMark()
+    void framesWaitWhileTheirConnectionIsAboveItsMark()
     {
         TransmitQueue& queue = form_->senddata();
         const QByteArray one = frames::linkFrame(frames::channelFrame("CHAT0001", "0").chopped(7));
-        // The mark lies inside the third frame: the third crosses it, the rest wait.
-        queue.setWaterMarks(2 * one.size() + 1, one.size());
+        // Three frames are exactly at the mark; the fourth crosses it, the rest wait.
+        queue.setWaterMarks(3 * one.size(), 2 * one.size());
         auto program = accepted();
+        auto other = accepted();
         send(*program, channelFrames(10));
-        QTRY_COMPARE(queue.size(), 3 * one.size());
-        QVERIFY(server().isReceivePaused());
+        QTRY_COMPARE(queue.backlog(1), 4 * one.size());
+        QVERIFY(server().isConnectionPaused(1));
         QVERIFY(server().splitter(1)->isHolding());
         QTest::qWait(50); // give a wrong implementation the chance to queue more
-        QCOMPARE(queue.size(), 3 * one.size());
+        QCOMPARE(queue.backlog(1), 4 * one.size());
 
-        // Just above the low mark nothing moves; below it, the frames go on in order.
-        queue.take(2 * one.size() - 1);
-        QCOMPARE(queue.size(), one.size() + 1);
-        QVERIFY(server().isReceivePaused());
-        queue.take(2);
-        QVERIFY(!server().isReceivePaused());
-        // Frames 3 and 4 follow; the second crosses the mark again.
-        QTRY_VERIFY(queue.senddata().endsWith(frames::linkFrame(channelFrames(1, 4).chopped(7))));
-        QVERIFY(server().isReceivePaused());
+        // Another program is not held back by the first one's backlog.
+        send(*other, frames::channelFrame("OTHR0001", "x"));
+        QTRY_COMPARE(queue.backlog(2), one.size());
+        QVERIFY(!server().isConnectionPaused(2));
+
+        // At the low mark nothing moves; below it, the frames go on in order.
+        queue.take(one.size());
+        queue.take(one.size());
+        QCOMPARE(queue.backlog(1), 2 * one.size());
+        QVERIFY(server().isConnectionPaused(1));
+        queue.take(one.size());
+        QVERIFY(!server().isConnectionPaused(1));
+        // Frames 4 to 6 follow, and 6 crosses the mark again.
+        QTRY_COMPARE(queue.backlog(1), 4 * one.size());
+        QVERIFY(server().isConnectionPaused(1));
         queue.clear();
-        QTRY_COMPARE(queue.size(), 3 * one.size()); // 5, 6 and 7
-        queue.clear();
-        QTRY_COMPARE(queue.senddata(), frames::linkFrame(channelFrames(1, 8).chopped(7)) +
+        QTRY_COMPARE(queue.senddata(), frames::linkFrame(channelFrames(1, 7).chopped(7)) +
+                                           frames::linkFrame(channelFrames(1, 8).chopped(7)) +
                                            frames::linkFrame(channelFrames(1, 9).chopped(7)));
-        QVERIFY(queue.peakSize() <= queue.highWater() + one.size());
+        QVERIFY(queue.peakBacklog() <= queue.highWater() + one.size());
     }
 
     void pausedConnectionsAreNotReadAndResumeWithTheirClose()
@@ -96,7 +102,7 @@ private Q_SLOTS:
         queue.setWaterMarks(100, 50);
         auto program = accepted();
         send(*program, frames::channelFrame("CHAT0001", QByteArray(200, 'x')));
-        QTRY_VERIFY(server().isReceivePaused());
+        QTRY_VERIFY(server().isConnectionPaused(1));
         // Sent while paused: the socket is not read, so nothing reaches the splitter.
         send(*program, channelFrames(4));
         program->disconnectFromHost();
@@ -199,7 +205,9 @@ private Q_SLOTS:
         // The own connection is never paused; local programs still go out.
         form_->senddata().setWaterMarks(10, 5);
         send(*program, frames::channelFrame("CHAT0001", "out"));
-        QTRY_VERIFY(server().isReceivePaused());
+        QTRY_VERIFY(server().isConnectionPaused(2));
+        server().setConnectionPaused(1, true);
+        QVERIFY(!server().isConnectionPaused(1));
         send(*own, frames::relayFrame("<modem><CHAT0001>again<CHAT0001><xodem>"));
         QTRY_COMPARE(program->bytesAvailable(), 5);
     }

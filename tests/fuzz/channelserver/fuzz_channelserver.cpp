@@ -2,13 +2,16 @@
 // engine's own: random blocks, closes, flow-control pauses and retries of held frames. Whatever
 // comes, the engine's own connection never registers anything nor sends anything to the other
 // computer, the table holds only DataIDs its file can hold, the carry-over total is the sum of
-// the buffers, and the modem gets exactly the link frames of the local frames, in order.
+// the buffers, and the modem gets exactly the link frames of the local frames, whole, each
+// connection's in its own order.
 #include "engine/channels/form2.h"
 #include "engine/link/frames.h"
 #include "tests/fuzz/fuzzinput.h"
 #include "tests/support/fakeengine.h"
 
 #include <QCoreApplication>
+#include <deque>
+#include <map>
 #include <memory>
 
 using namespace tellaran;
@@ -44,22 +47,35 @@ int fuzzOne(const uint8_t* data, size_t size)
     TransmitQueue senddata(64 * 1024);
     std::unique_ptr<ChannelServer> server;
     FrameDispatcher* dispatcher = nullptr;
-    // What must reach the modem: every local frame the queue took, as a link frame, in order.
-    QByteArray expected;
-    server = std::make_unique<ChannelServer>(fake, table, [&](const QByteArray& frame) {
+    // What must reach the modem: every local frame the queue took, as a link frame, in the
+    // order of the queue it waits in; and what was committed to the line, in order.
+    std::map<FairQueue::FlowId, std::deque<QByteArray>> expected;
+    QByteArray committed;
+    server = std::make_unique<ChannelServer>(fake, table, [&](int index, const QByteArray& frame) {
         const int droppedBefore = senddata.droppedFrames();
-        dispatcher->DispatchFrame(frame);
+        dispatcher->DispatchFrame(frame, index);
         if (!frame.isEmpty() &&
             frames::parseRelayedFrame(frame).kind == frames::RelayedFrame::Outgoing &&
             senddata.droppedFrames() == droppedBefore)
-            expected += frames::linkFrame(frame);
+            expected[senddata.currentFlow(index)].push_back(frames::linkFrame(frame));
     });
+    senddata.setCommitObserver([&](FairQueue::FlowId flow, int, const QByteArray& frame) {
+        std::deque<QByteArray>& waiting = expected[flow];
+        FUZZ_CHECK(!waiting.empty() && waiting.front() == frame);
+        if (!waiting.empty())
+            waiting.pop_front();
+        committed += frame;
+    });
+    QObject::connect(server.get(), &ChannelServer::connectionRemoved,
+                     [&](int index) { senddata.connectionClosed(index); });
     FrameDispatcher dispatch(fake, table, *server, senddata);
     dispatcher = &dispatch;
     server->setBufferCap(input.takeUpTo(4096) + 16);
     server->setCarryOverBudget(input.takeUpTo(16384) + 64);
     senddata.setWaterMarks(input.takeUpTo(2048) + 1, input.takeUpTo(1024));
-    senddata.setFlowObserver([&](bool above) { server->setReceivePaused(above); });
+    senddata.setTotalWaterMarks(input.takeUpTo(8192) + 1, input.takeUpTo(4096));
+    senddata.setFlowObserver(
+        [&](int index, bool paused) { server->setConnectionPaused(index, paused); });
     table.Reset();
     QByteArray drained;
     for (int index = 1; index <= Connections; ++index)
@@ -98,7 +114,14 @@ int fuzzOne(const uint8_t* data, size_t size)
                 held += splitter->memoryHeld();
         }
         FUZZ_CHECK(server->carryOverTotal() == held);
-        FUZZ_CHECK(drained + senddata.senddata() == expected);
+        // The line holds the committed frames not yet taken, nothing else.
+        FUZZ_CHECK(drained + senddata.senddata().first(senddata.committed()) == committed);
+        qsizetype waiting = 0;
+        for (const auto& [flow, frames] : expected) {
+            for (const QByteArray& frame : frames)
+                waiting += frame.size();
+        }
+        FUZZ_CHECK(senddata.size() - senddata.committed() == waiting);
         FUZZ_CHECK(fake.counters().noofchan == table.records().size());
     }
     return 0;
