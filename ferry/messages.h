@@ -22,11 +22,11 @@ enum class MessageType : quint8
     // Either way: this Ferryit is here (and asks for a reply when `flag` is set).
     Hello = 0x01,
     // Sender to receiver.
-    Offer = 0x10,        // number: size; digest: SHA-256 of the file; bytes: its name (UTF-8)
-    Data = 0x11,         // number: offset; bytes: the file's bytes from there
-    Done = 0x12,         // number: the size, all of it sent
-    SenderCancel = 0x13, // flag: the user's choice (else a failure); bytes: why (UTF-8)
-                         // Receiver to sender.
+    Offer = 0x10,          // number: size; digest: SHA-256 of the file; bytes: its name (UTF-8)
+    Data = 0x11,           // number: offset; bytes: the file's bytes from there
+    Done = 0x12,           // number: the size, all of it sent
+    SenderCancel = 0x13,   // flag: the user's choice (else a failure); bytes: why (UTF-8)
+                           // Receiver to sender.
     Accept = 0x20,         // number: offset to start at; digest: SHA-256 of what is held
     Decline = 0x21,        // bytes: why
     Ack = 0x22,            // number: bytes received and written so far
