@@ -1,6 +1,7 @@
 #include "ferry/transfer.h"
 
 #include "ferry/ferrylog.h"
+#include "ferry/transfertext.h"
 
 namespace ferryit {
 
@@ -45,11 +46,11 @@ void Transfer::finish(TransferState state, const QString& detail)
     info_.bytesPerSecond = 0;
     info_.secondsLeft = -1;
     samples_.clear();
-    qCDebug(lcFerry).noquote() << (info_.direction == Direction::Outgoing ? "sending" : "receiving")
-                               << info_.name << "ended:" << int(state) << detail << "after"
-                               << info_.bytesSent << "bytes sent from offset" << info_.resumedFrom
-                               << "with" << info_.bytesDone << "of" << info_.size << "done";
     setDetail(state, detail);
+    qCDebug(lcFerry).noquote() << (info_.direction == Direction::Outgoing ? "sending" : "receiving")
+                               << info_.name << "ended after" << info_.bytesSent
+                               << "bytes sent from offset" << info_.resumedFrom << "with"
+                               << info_.bytesDone << "of" << info_.size << "done:" << stateText(info_);
     host_.transferFinished(info_.key);
 }
 

@@ -185,6 +185,8 @@ void TestFerryAcross::filesCrossBothWaysWhileChatting()
         bob.stateShown(hidden),
         QStringLiteral(
             "done (Offered as \u201c.bashrc\u201d: a name starting with a dot would be hidden.)"));
+    // Nothing unfinished is left to resume.
+    QCOMPARE(fileBytes(QDir(bob.folder.path()).filePath("parts.dat")), QByteArray());
     QVERIFY(pair.a.boxes->boxes().isEmpty() && pair.b.boxes->boxes().isEmpty());
 }
 

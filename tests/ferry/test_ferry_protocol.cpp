@@ -82,11 +82,9 @@ private Q_SLOTS:
     void encodingRoundTripsAndKeepsTokensOut();
     void messagesRefuseDamageAndBadFields();
     void offeredNamesAreCleaned();
-    void filesCrossBothWaysAtOnce();
     void offersWaitForTheUser();
     void cancelOnEachSide();
     void dropThenResume();
-    void damageIsCaughtAndNothingIsNamed();
     void hostilePeerFailsOnlyItsTransfer();
     void fullDiskFailsClearly();
     void windowAndAcknowledgementsAtTheirLimits();
@@ -227,56 +225,6 @@ void TestFerryProtocol::offeredNamesAreCleaned()
     QCOMPARE(numberedName("x.txt", 0), QStringLiteral("x.txt"));
 }
 
-void TestFerryProtocol::filesCrossBothWaysAtOnce()
-{
-    FerryPair pair;
-    pair.a().session->setAcceptAll(true); // cleared by linkDown only: set after connecting
-    pair.connect();
-    pair.a().session->setAcceptAll(true);
-    pair.b().session->setAcceptAll(true);
-    // Bob already has a "one.bin": the new one must not replace it.
-    writeFile(pair.b().inboxFile("one.bin"), "Bob's own");
-
-    const QByteArray tokens = EngineTokens.join("x").repeated(300) + "K<\x7f";
-    const QList<QPair<QString, QByteArray>> annSends = {{"empty", {}},
-                                                        {"one.bin", "1"},
-                                                        {"random.bin", randomBytes(300 * 1024, 1)},
-                                                        {"tokens.txt", tokens}};
-    const QList<QPair<QString, QByteArray>> bobSends = {{"back.bin", randomBytes(200 * 1024, 2)},
-                                                        {"tokens.txt", tokens}};
-    QList<quint64> annKeys, bobKeys;
-    for (const auto& [name, content] : annSends)
-        annKeys << pair.a().session->sendFile(pair.a().outboxFile(name, content));
-    for (const auto& [name, content] : bobSends)
-        bobKeys << pair.b().session->sendFile(pair.b().outboxFile(name, content));
-    // One file at a time each way; the rest wait their turn.
-    QCOMPARE(pair.a().info(annKeys.last()).detail, QStringLiteral("waiting for its turn"));
-
-    for (const quint64 key : annKeys)
-        QVERIFY(waitFinished(pair.a(), key));
-    for (const quint64 key : bobKeys)
-        QVERIFY(waitFinished(pair.b(), key));
-    for (const quint64 key : annKeys + bobKeys) {
-        const FerrySide& side = annKeys.contains(key) ? pair.a() : pair.b();
-        QCOMPARE(side.info(key).state, TransferState::Done);
-    }
-    QCOMPARE(pair.b().inboxNames(),
-             (QStringList{"empty", "one (1).bin", "one.bin", "random.bin", "tokens.txt"}));
-    QCOMPARE(fileBytes(pair.b().inboxFile("one.bin")), QByteArray("Bob's own"));
-    QCOMPARE(fileBytes(pair.b().inboxFile("one (1).bin")), QByteArray("1"));
-    QCOMPARE(fileBytes(pair.b().inboxFile("empty")), QByteArray());
-    QCOMPARE(fileBytes(pair.b().inboxFile("random.bin")), annSends[2].second);
-    QCOMPARE(fileBytes(pair.b().inboxFile("tokens.txt")), tokens);
-    QCOMPARE(fileBytes(pair.a().inboxFile("back.bin")), bobSends[0].second);
-    QCOMPARE(fileBytes(pair.a().inboxFile("tokens.txt")), tokens);
-    const QList<const TransferInfo*> received = pair.b().transfers(Direction::Incoming);
-    QCOMPARE(received[1]->name, QStringLiteral("one (1).bin"));
-    QVERIFY(received[1]->note.contains(QLatin1String("the name was taken")));
-    // Nothing unfinished is remembered.
-    QCOMPARE(fileBytes(QDir(pair.b().programDir.path()).filePath("parts.dat")), QByteArray());
-    QVERIFY(pair.a().session->peerHeard() && pair.b().session->peerHeard());
-}
-
 void TestFerryProtocol::offersWaitForTheUser()
 {
     FerryPair pair;
@@ -295,14 +243,11 @@ void TestFerryProtocol::offersWaitForTheUser()
     QTRY_COMPARE(pair.a().info(first).state, TransferState::Failed);
     QCOMPARE(pair.a().info(first).detail,
              QStringLiteral("Refused by the other computer: declined by the user"));
-    // The next file is offered; accepting all takes it and what comes after, until the
-    // engine is lost.
+    // The next file is offered; accepting all takes the offer that waits.
     QTRY_COMPARE(pair.b().transfers(Direction::Incoming).size(), 2);
     pair.b().session->setAcceptAll(true);
     QVERIFY(waitFinished(pair.a(), second));
     QCOMPARE(fileBytes(pair.b().inboxFile("b.txt")), QByteArray("bbb"));
-    pair.drop();
-    QVERIFY(!pair.b().session->acceptAll());
 }
 
 void TestFerryProtocol::cancelOnEachSide()
@@ -378,53 +323,6 @@ void TestFerryProtocol::dropThenResume()
     QVERIFY(!QFile::exists(pair.b().inboxFile("film2.bin.part")));
 }
 
-void TestFerryProtocol::damageIsCaughtAndNothingIsNamed()
-{
-    const QByteArray file = randomBytes(200 * 1024, 9);
-    FerryPair pair;
-    pair.connect();
-    pair.b().session->setAcceptAll(true);
-    // One byte of the 60th payload changes on the line.
-    int payloads = 0;
-    pair.tap[0] = [&](QByteArray& payload) {
-        if (++payloads == 60)
-            payload[payload.size() / 2] = char(payload[payload.size() / 2] ^ 0x04);
-        return true;
-    };
-    const quint64 key = pair.a().session->sendFile(pair.a().outboxFile("x.bin", file));
-    QVERIFY(waitFinished(pair.a(), key));
-    QCOMPARE(pair.a().info(key).state, TransferState::Failed);
-    QVERIFY(pair.a().info(key).detail.startsWith(QLatin1String("Failed on the other computer")));
-    const TransferInfo& in = *pair.b().transfers(Direction::Incoming).first();
-    QCOMPARE(in.state, TransferState::Failed);
-    QVERIFY2(in.detail.contains(QLatin1String("out of order")), qPrintable(in.detail));
-    QCOMPARE(pair.b().session->damagedMessages() + pair.b().session->decoder().rejected(), 1);
-    QCOMPARE(pair.b().inboxNames(), QStringList{"x.bin.part"});
-    // Only what arrived intact was kept, so sending again completes the file.
-    const quint64 again = pair.a().session->sendAgain(key);
-    QVERIFY(waitFinished(pair.a(), again));
-    QVERIFY(pair.a().info(again).resumedFrom > 0);
-    QCOMPARE(fileBytes(pair.b().inboxFile("x.bin")), file);
-
-    // A sender whose bytes do not match its own SHA-256: the receiver does not keep the file.
-    QList<Message> replies;
-    pair.tap[1] = [&](QByteArray& payload) {
-        wire::MessageDecoder([&](const QByteArray& raw) {
-            replies << parseMessage(raw).message;
-        }).feed(payload);
-        return false;
-    };
-    FerrySession& bob = *pair.b().session;
-    bob.receive(encoded({MessageType::Offer, 5, 5, false, sha256("hello"), "liar.txt"}));
-    bob.receive(encoded({MessageType::Data, 5, 0, false, {}, "hellO"}));
-    bob.receive(encoded({MessageType::Done, 5, 5, false, {}, {}}));
-    QTRY_VERIFY(!replies.isEmpty() && replies.last().type == MessageType::Verified);
-    QVERIFY(!replies.last().flag);
-    QCOMPARE(pair.b().inboxNames(), QStringList{"x.bin"});
-    QVERIFY(
-        pair.b().transfers(Direction::Incoming).last()->detail.contains(QLatin1String("damaged")));
-}
-
 void TestFerryProtocol::hostilePeerFailsOnlyItsTransfer()
 {
     FerryPair pair;
@@ -461,6 +359,14 @@ void TestFerryProtocol::hostilePeerFailsOnlyItsTransfer()
     QCOMPARE(pair.b().inboxNames(), QStringList{escaped});
     QVERIFY(!QFile::exists(QDir(pair.b().inbox.path()).filePath("../" + escaped)));
     QVERIFY(!QFile::exists(QDir(pair.b().inbox.path()).filePath("../../" + escaped)));
+    // Bytes that do not match the offered SHA-256 are not kept.
+    offer(6, 5, "liar.txt");
+    bob.receive(encoded({MessageType::Data, 6, 0, false, {}, "hellO"}));
+    bob.receive(encoded({MessageType::Done, 6, 5, false, {}, {}}));
+    QTRY_COMPARE(incoming(1).state, TransferState::Failed);
+    QVERIFY(incoming(1).detail.contains(QLatin1String("damaged")));
+    QCOMPARE(repliesOf(MessageType::Verified, 6), 1);
+    QCOMPARE(pair.b().inboxNames(), QStringList{escaped});
     // Out of order, too much, the same offer twice, a malformed message: each fails its own
     // transfer and tells the other side.
     offer(2, 10, "two");
@@ -475,10 +381,10 @@ void TestFerryProtocol::hostilePeerFailsOnlyItsTransfer()
     for (int i = 3; i >= 0; --i)
         check += char(crc32(empty) >> (8 * i));
     bob.receive(wire::encodeMessage(empty + check));
-    for (int i = 1; i <= 4; ++i) {
+    for (int i = 2; i <= 5; ++i) {
         QCOMPARE(incoming(i).state, TransferState::Failed);
         QVERIFY(incoming(i).detail.startsWith(QLatin1String("The other computer sent")));
-        QCOMPARE(repliesOf(MessageType::ReceiverCancel, quint32(i + 1)), 1);
+        QCOMPARE(repliesOf(MessageType::ReceiverCancel, quint32(i)), 1);
     }
     // Data of a transfer never offered is answered once, then ignored.
     bob.receive(encoded({MessageType::Data, 99, 0, false, {}, "zz"}));

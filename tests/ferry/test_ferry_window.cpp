@@ -176,7 +176,9 @@ void TestFerryWindow::offersAreAnsweredWithButtonsAndKeys()
     QCOMPARE(ferry.list()->currentItem()->text(0), QStringLiteral("second.txt"));
     QVERIFY(ferry.list()->currentItem()->text(5).contains(
         QLatin1String("only the last part of a path is used")));
-    QTest::mouseClick(ferry.button("AcceptOffer"), Qt::LeftButton);
+    // Enter on the focused Accept button.
+    QCOMPARE(QApplication::focusWidget(), ferry.button("AcceptOffer"));
+    QTest::keyClick(ferry.button("AcceptOffer"), Qt::Key_Return);
     QTRY_VERIFY(ferry.sent(MessageType::Accept));
     QVERIFY(QFile::exists(QDir(ferry.folder.path()).filePath("second.txt.part")));
     QVERIFY(ferry.button("CancelTransfer")->isEnabled());
