@@ -53,9 +53,11 @@ void IncomingTransfer::considerOffer()
         return;
     }
     const QString folder = host_.receiveFolder();
+    // A Downloads folder that was never made (or was removed) is made when a file comes.
+    QDir().mkpath(folder);
     const QFileInfo folderInfo(folder);
     if (!folderInfo.isDir()) {
-        refuse(QStringLiteral("The folder for received files, %1, does not exist.").arg(folder));
+        refuse(QStringLiteral("The folder for received files, %1, cannot be made.").arg(folder));
         return;
     }
     if (!folderInfo.isWritable()) {

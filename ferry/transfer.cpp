@@ -50,7 +50,8 @@ void Transfer::finish(TransferState state, const QString& detail)
     qCDebug(lcFerry).noquote() << (info_.direction == Direction::Outgoing ? "sending" : "receiving")
                                << info_.name << "ended after" << info_.bytesSent
                                << "bytes sent from offset" << info_.resumedFrom << "with"
-                               << info_.bytesDone << "of" << info_.size << "done:" << stateText(info_);
+                               << info_.bytesDone << "of" << info_.size
+                               << "done:" << stateText(info_);
     host_.transferFinished(info_.key);
 }
 
