@@ -48,6 +48,7 @@ IncomingTransfer::~IncomingTransfer() = default;
 
 void IncomingTransfer::considerOffer()
 {
+    qCDebug(lcFerry).noquote() << "offered" << info_.name << "of" << info_.size << "bytes";
     if (storedName_.isEmpty()) {
         refuse(info_.detail);
         return;

@@ -184,7 +184,8 @@ void OutgoingTransfer::pump()
     if (phase_ != Phase::Sending || !host_.linkIsUp())
         return;
     QByteArray chunk;
-    while (next_ < info_.size && next_ - acked_ < Window) {
+    const qint64 window = windowFor(info_.bytesPerSecond);
+    while (next_ < info_.size && next_ - acked_ < window) {
         chunk.resize(qsizetype(std::min(ChunkSize, info_.size - next_)));
         const qint64 got = file_.read(chunk.data(), chunk.size());
         if (got != chunk.size()) {

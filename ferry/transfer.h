@@ -5,6 +5,7 @@
 #include <QList>
 #include <QPair>
 #include <QString>
+#include <algorithm>
 
 namespace ferryit {
 
@@ -89,9 +90,15 @@ public:
 class Transfer
 {
 public:
-    // The sender keeps at most this much of a file unacknowledged; it bounds what a dropped
-    // call costs and what waits in the engines' queues.
-    static constexpr qint64 Window = 32 * 1024;
+    // The sender keeps about two seconds of the line unacknowledged, within these bounds: what
+    // waits in the engines' queues, and what a dropped call costs, stays small on a modem
+    // line, while a fast line is not held back by the time an acknowledgement takes.
+    static constexpr qint64 MinWindow = 16 * 1024;
+    static constexpr qint64 MaxWindow = 1024 * 1024;
+    static qint64 windowFor(double bytesPerSecond)
+    {
+        return std::clamp(qint64(2 * bytesPerSecond), MinWindow, MaxWindow);
+    }
     // File bytes a data message carries: one such frame holds the line for 190 ms at 56000
     // bit/s, so a chat line sent meanwhile never waits long behind it.
     static constexpr qint64 ChunkSize = 1024;

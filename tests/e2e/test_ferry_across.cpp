@@ -267,7 +267,7 @@ void TestFerryAcross::dropMidFileThenResume()
     QCOMPARE(fileBytes(bob.inboxFile("film.bin")), file);
     QVERIFY(after.resumedFrom > 0);
     const qint64 sentTwice = before.bytesSent - after.resumedFrom;
-    QVERIFY2(sentTwice >= 0 && sentTwice <= ferryit::Transfer::Window,
+    QVERIFY2(sentTwice >= 0 && sentTwice <= ferryit::Transfer::MaxWindow,
              qPrintable(QString::number(sentTwice)));
 }
 

@@ -308,7 +308,7 @@ void TestFerryProtocol::dropThenResume()
     QCOMPARE(fileBytes(pair.b().inboxFile("film.bin")), file);
     // What went twice is at most the window that was in flight.
     const qint64 sentTwice = dataBytes(pair.carried[0]) - file.size();
-    QVERIFY2(sentTwice >= 0 && sentTwice <= Transfer::Window,
+    QVERIFY2(sentTwice >= 0 && sentTwice <= Transfer::MinWindow,
              qPrintable(QString::number(sentTwice)));
 
     // A part that no longer matches the file's beginning: the file comes again from its start.
@@ -494,11 +494,16 @@ void TestFerryProtocol::windowAndAcknowledgementsAtTheirLimits()
     };
     const quint64 key =
         pair.a().session->sendFile(pair.a().outboxFile("w.bin", randomBytes(100 * 1024, 8)));
-    // Unacknowledged, the sender stops at the window exactly.
-    QTRY_COMPARE(dataBytes(pair.carried[0]), Transfer::Window);
-    QTRY_COMPARE(acks.size(), int(Transfer::Window / Transfer::AckEvery));
+    // The window is about two seconds of the line, within its bounds.
+    QCOMPARE(Transfer::windowFor(0), Transfer::MinWindow);
+    QCOMPARE(Transfer::windowFor(Transfer::MinWindow / 2 + 1), Transfer::MinWindow + 2);
+    QCOMPARE(Transfer::windowFor(Transfer::MaxWindow / 2), Transfer::MaxWindow);
+    QCOMPARE(Transfer::windowFor(Transfer::MaxWindow / 2 + 1), Transfer::MaxWindow);
+    // Unacknowledged (no rate measured yet), the sender stops at the window exactly.
+    QTRY_COMPARE(dataBytes(pair.carried[0]), Transfer::MinWindow);
+    QTRY_COMPARE(acks.size(), int(Transfer::MinWindow / Transfer::AckEvery));
     QTest::qWait(50);
-    QCOMPARE(dataBytes(pair.carried[0]), Transfer::Window);
+    QCOMPARE(dataBytes(pair.carried[0]), Transfer::MinWindow);
     QCOMPARE(acks.first(), Transfer::AckEvery); // not one chunk earlier
     QCOMPARE(pair.a().info(key).bytesDone, 0);
     // One chunk acknowledged lets one chunk more go, and no more.
@@ -506,9 +511,9 @@ void TestFerryProtocol::windowAndAcknowledgementsAtTheirLimits()
     for (const Message& m : pair.carried[0])
         id = m.type == MessageType::Data ? m.id : id;
     pair.a().session->receive(encoded({MessageType::Ack, id, Transfer::ChunkSize, false, {}, {}}));
-    QTRY_COMPARE(dataBytes(pair.carried[0]), Transfer::Window + Transfer::ChunkSize);
+    QTRY_COMPARE(dataBytes(pair.carried[0]), Transfer::MinWindow + Transfer::ChunkSize);
     QTest::qWait(50);
-    QCOMPARE(dataBytes(pair.carried[0]), Transfer::Window + Transfer::ChunkSize);
+    QCOMPARE(dataBytes(pair.carried[0]), Transfer::MinWindow + Transfer::ChunkSize);
 }
 
 void TestFerryProtocol::silentPeerFailsAfterTwoMinutes()
