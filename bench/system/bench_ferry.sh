@@ -40,11 +40,13 @@ ferry_computer() {
     mkdir -p "$folder/inbox"
     printf '"%s"\r\n' "$folder/inbox" >"$folder/ferryit.dat"
 }
-# ferry_start NAME [FILE...]: Ferryit on NAME, logging its transfers; pid into $spawned.
+# ferry_start NAME [FILE...]: Ferryit on NAME, logging its transfers into $ferry_log; pid
+# into $spawned.
 ferry_start() {
     local name="$1"
     shift
-    desktop_spawn "$name" "$work/$name/ferryit-$(date +%s%N).log" \
+    ferry_log="$work/$name/ferryit-$(date +%s%N).log"
+    desktop_spawn "$name" "$ferry_log" \
         env QT_LOGGING_RULES="tellaran.ferry.debug=true" "$work/$name/Ferryit" "$@"
     wait_for 20 window_of "$spawned" "Ferryit" || fail "Ferryit did not show on $name"
 }
@@ -103,7 +105,7 @@ ferry_accept_all "$bob_ferry" bob
 progress "1 MiB of random bytes"
 ferry_start ann "$work/ann/random.bin" "$work/ann/resume.bin"
 ann_ferry=$spawned
-ann_log="$(ls -t "$work"/ann/ferryit-*.log | head -n 1)"
+ann_log="$ferry_log"
 read -r seconds bytes < <(watch_transfer "$work/bob/inbox" random.bin 600) ||
     fail "the 1 MiB file did not arrive"
 cmp -s "$work/ann/random.bin" "$work/bob/inbox/random.bin" || fail "the 1 MiB file arrived changed"
@@ -130,11 +132,11 @@ call ann bob "6${$}1"
 press "$(window_of "$bob_ferry" "Ferryit")" alt+r
 ferry_accept_all "$bob_ferry" bob
 ferry_start ann "$work/ann/resume.bin"
-ann_log="$(ls -t "$work"/ann/ferryit-*.log | head -n 1)"
+ann_log="$ferry_log"
 watch_transfer "$work/bob/inbox" resume.bin 600 >/dev/null || fail "the resumed file did not arrive"
 cmp -s "$work/ann/resume.bin" "$work/bob/inbox/resume.bin" || fail "the resumed file arrived changed"
 from=$(resumed_from "$ann_log" resume.bin)
-[ -n "$sent" ] && [ -n "$from" ] || fail "the log does not tell what was sent: $(cat "$ann_log")"
+{ [ -n "$sent" ] && [ -n "$from" ]; } || fail "the log does not tell what was sent: $(cat "$ann_log")"
 progress "sent $sent bytes before the drop, resumed at $from"
 figure ferry_resume_lost_kib "$(awk -v s="$sent" -v f="$from" 'BEGIN { printf "%.1f", (s - f) / 1024 }')" KiB
 kill "$answering" "$dialing" "$bob_ferry" 2>/dev/null
