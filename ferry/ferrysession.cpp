@@ -38,6 +38,15 @@ qint64 FerrySession::freeSpace(const QString& folder) const
     return storage.isValid() ? storage.bytesAvailable() : -1;
 }
 
+bool FerrySession::partInUse(const QString& partPath) const
+{
+    for (const auto& [key, transfer] : transfers_) {
+        if (!transfer->finished() && transfer->info().savedPath == partPath)
+            return true;
+    }
+    return false;
+}
+
 void FerrySession::sendMessage(const Message& message)
 {
     if (linkUp_ && options_.send)

@@ -99,6 +99,7 @@ private:
     int stallTimeoutMs() const override { return options_.stallTimeoutMs; }
     qint64 freeSpace(const QString& folder) const override;
     PartRecords& parts() override { return parts_; }
+    bool partInUse(const QString& partPath) const override;
 
     TransferHost& host() { return *this; }
     void onMessage(const QByteArray& raw);

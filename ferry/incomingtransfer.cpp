@@ -93,7 +93,8 @@ void IncomingTransfer::accept()
         return;
     info_.awaitingAnswer = false;
     const QString held = host_.parts().find(info_.size, digest_);
-    if (!held.isEmpty()) {
+    // The same file offered twice at once: only one of them resumes the part.
+    if (!held.isEmpty() && !host_.partInUse(held)) {
         acceptResuming(held);
         return;
     }
@@ -104,6 +105,7 @@ void IncomingTransfer::accept()
 void IncomingTransfer::acceptResuming(const QString& partPath)
 {
     phase_ = Phase::CheckingPart;
+    info_.savedPath = partPath;
     setDetail(TransferState::Waiting, QStringLiteral("checking the part received before"));
     const qint64 held = QFileInfo(partPath).size();
     hasher_ = std::make_unique<FileHasher>(

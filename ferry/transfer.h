@@ -84,6 +84,8 @@ public:
     virtual qint64 freeSpace(const QString& folder) const = 0;
     virtual PartRecords& parts() = 0;
     virtual bool acceptAll() const = 0;
+    // Whether an unfinished transfer writes this part.
+    virtual bool partInUse(const QString& partPath) const = 0;
 };
 
 // One file on its way, in either direction: the protocol's state machine for it.
