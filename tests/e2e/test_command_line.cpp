@@ -60,6 +60,7 @@ private Q_SLOTS:
         QTest::addColumn<QString>("program");
         QTest::newRow("engine") << QStringLiteral("Tellaran");
         QTest::newRow("chat") << QStringLiteral("Yarnit");
+        QTest::newRow("files") << QStringLiteral("Ferryit");
     }
     void helpVersionAndUnknownOptions()
     {

@@ -66,7 +66,7 @@ private slots:
                                n(" 1"), n(" 0"), n(" 1"), n(""), n("1"), n("?"), n("1"),
                                n("9600,n,8,1"), n("1024"), n("1024"), n("TIME"), n("00:00:00")}));
         QCOMPARE(datafile::readValues(deliveredFile("programs.dat")),
-                 (QList<Value>{n("Yarnit"), n("Yarnit")}));
+                 (QList<Value>{n("Yarnit"), n("Yarnit"), n("Ferryit"), n("Ferryit")}));
         QCOMPARE(datafile::readValues(deliveredFile("ports.dat")),
                  (QList<Value>{number("1"), n("modem:5551")}));
 

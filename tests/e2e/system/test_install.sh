@@ -20,10 +20,13 @@ command -v desktop-file-validate >/dev/null ||
 root="$desktop_work/root"
 DESTDIR="$root" cmake --install "$build" --prefix /usr >"$desktop_work/install.log" 2>&1 ||
     fail "cmake --install failed: $(cat "$desktop_work/install.log")"
-expected="./usr/bin/Tellaran
+expected="./usr/bin/Ferryit
+./usr/bin/Tellaran
 ./usr/bin/Yarnit
+./usr/share/applications/ferryit.desktop
 ./usr/share/applications/tellaran.desktop
 ./usr/share/applications/yarnit.desktop
+./usr/share/icons/hicolor/scalable/apps/ferryit.svg
 ./usr/share/icons/hicolor/scalable/apps/tellaran.svg
 ./usr/share/icons/hicolor/scalable/apps/yarnit.svg
 ./usr/share/tellaran/data/data.dat
@@ -109,6 +112,11 @@ chat=$started
 wait_for 10 test -f "$home/.local/share/Yarnit/chat.dat" ||
     fail "the installed Yarnit did not keep chat.dat in its per-user folder"
 stop "$chat"
+start_offscreen "$home" "$desktop_work/ferryit.log" "$root/usr/bin/Ferryit"
+files=$started
+wait_for 10 test -d "$home/.local/share/Ferryit" ||
+    fail "the installed Ferryit did not make its per-user folder"
+stop "$files"
 [ "$(snapshot)" = "$before" ] || fail "something was written into the install tree"
 echo "installed programs: per-user data, install tree untouched"
 

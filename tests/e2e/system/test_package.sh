@@ -26,7 +26,8 @@ done
 content="$(dpkg-deb -c "$deb")"
 for file in ./usr/bin/Tellaran ./usr/bin/Yarnit ./usr/share/tellaran/help.html \
     ./usr/share/tellaran/data/data.dat ./usr/share/applications/tellaran.desktop \
-    ./usr/share/icons/hicolor/scalable/apps/yarnit.svg; do
+    ./usr/share/icons/hicolor/scalable/apps/yarnit.svg ./usr/bin/Ferryit \
+    ./usr/share/applications/ferryit.desktop; do
     grep -q " $file\$" <<<"$content" || fail "the package lacks $file"
 done
 
@@ -36,5 +37,7 @@ version="$(env -u DISPLAY HOME="$work/home" "$work/root/usr/bin/Tellaran" --vers
 [ "$version" = "Tellaran 1.0" ] || fail "the packaged engine says: $version"
 version="$(env -u DISPLAY HOME="$work/home" "$work/root/usr/bin/Yarnit" --version)"
 [ "$version" = "Yarnit 1.0" ] || fail "the packaged chat says: $version"
+version="$(env -u DISPLAY HOME="$work/home" "$work/root/usr/bin/Ferryit" --version)"
+[ "$version" = "Ferryit 1.0" ] || fail "the packaged file program says: $version"
 echo "$(basename "$deb"): Depends: $depends"
 echo "PASSED"

@@ -267,7 +267,7 @@ private Q_SLOTS:
         const QString yarnit = dir_->filePath(QStringLiteral("Yarnit"));
         QVERIFY(QFile::copy(QStringLiteral(YARNIT_PROGRAM), yarnit));
         openMenu();
-        QCOMPARE(captions(), (QStringList{"Yarnit", "Edit List"}));
+        QCOMPARE(captions(), (QStringList{"Yarnit", "Ferryit", "Edit List"}));
         QSignalSpy started(&engine_->launcher(), &Launcher::programStarted);
         QTest::mouseClick(item("menu", 0), Qt::LeftButton);
         QCOMPARE(started.size(), 1);
