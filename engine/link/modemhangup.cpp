@@ -18,6 +18,9 @@ void ModemLink::HangUp()
     // escape needs a silent line), and its end is no news.
     Connected = false;
     stalledFrameTimer_.stop();
+    // What the carry-over holds (an unfinished frame, the modem's "NO CARRIER" that connected
+    // mode never cut) would stand in front of the modem's first reply.
+    UseString.clear();
 
     qCDebug(lcModem) << "hang-up: DTR dropped";
     MSComm1.setDTREnable(false);

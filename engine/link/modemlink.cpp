@@ -268,11 +268,14 @@ void ModemLink::watchForHangUp()
 }
 
 // Lines are handled in the order they came; a line handled inside a box that an earlier
-// line opened would overtake it, so a nested call leaves the queue to the outer one.
+// line opened would overtake it, so a nested call leaves the queue to the outer one. Not so
+// while the start-up or the hang-up waits for the modem (the way out after a carrier loss
+// runs inside the line that told it): every line is then theirs, and their reply cannot wait.
 void ModemLink::handleQueuedLines()
 {
-    if (handlingLines_)
+    if (handlingLines_ && !startingUp_ && !hangingUp_)
         return;
+    const bool outermost = !handlingLines_;
     handlingLines_ = true;
     QPointer<ModemLink> alive(this);
     while (alive && !shutDown_ && !lines_.empty()) {
@@ -280,7 +283,7 @@ void ModemLink::handleQueuedLines()
         lines_.pop_front();
         HandleModemLine(line);
     }
-    if (alive)
+    if (alive && outermost)
         handlingLines_ = false;
 }
 

@@ -14,7 +14,8 @@ void ModemReplyTracker::commandWritten(QByteArrayView command, bool echoed)
 ModemReplyTracker::Verdict ModemReplyTracker::lineArrived(QByteArrayView line)
 {
     const QByteArrayView text = line.trimmed();
-    if (awaiting_ && !command_.isEmpty() && text == command_) {
+    // Whatever was left before it in the modem's output may stand in front of the echo.
+    if (awaiting_ && !command_.isEmpty() && text.endsWith(command_)) {
         modemEchoes_ = true;
         needEcho_ = false;
         return Verdict::NotAReply;

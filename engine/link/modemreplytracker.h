@@ -9,8 +9,8 @@ namespace tellaran {
 //
 // A modem handles its commands in turn, so a reply that comes late is still the reply to the
 // command before. Once the modem has echoed a command, a reply counts for the command just
-// written only after that command's own echo; before it, it is an earlier command's. A modem
-// that has never echoed is taken at its word.
+// written only after that command's own echo (a line that ends with it); before it, it is an
+// earlier command's. A modem that has never echoed is taken at its word.
 class ModemReplyTracker
 {
 public:
