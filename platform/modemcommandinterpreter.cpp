@@ -69,7 +69,7 @@ void ModemCommandInterpreter::reset()
     m_carrierDetectAlwaysOn = false;
     m_callerId = false;
     m_callerName.clear();
-    m_dtrMode = m_powerUpDtrMode;
+    m_ignoreDtr = m_powerUpIgnoresDtr;
 }
 
 void ModemCommandInterpreter::setRejectedCommands(const QByteArrayList& commands)
@@ -85,10 +85,10 @@ void ModemCommandInterpreter::setRejectedCommands(const QByteArrayList& commands
     }
 }
 
-void ModemCommandInterpreter::setPowerUpDtrMode(int mode)
+void ModemCommandInterpreter::setPowerUpIgnoresDtr(bool ignore)
 {
-    m_powerUpDtrMode = std::clamp(mode, 0, 3);
-    m_dtrMode = m_powerUpDtrMode;
+    m_powerUpIgnoresDtr = ignore;
+    m_ignoreDtr = ignore;
 }
 
 int ModemCommandInterpreter::sRegister(int number) const
@@ -261,8 +261,8 @@ bool ModemCommandInterpreter::executeCommand(const QByteArray& body, qsizetype& 
             m_carrierDetectAlwaysOn = value == 0;
             return true;
         }
-        if (setting == 'D' && value <= 3) {
-            m_dtrMode = value;
+        if (setting == 'D' && (value == 0 || value == 2)) {
+            m_ignoreDtr = value == 0;
             return true;
         }
         return false;

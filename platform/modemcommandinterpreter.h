@@ -107,15 +107,14 @@ public:
     bool callerIdEnabled() const { return m_callerId; }
     // +VNAME: the name this modem sends as the caller's when it calls.
     const QByteArray& callerName() const { return m_callerName; }
-    // &D: what dropping DTR does. &D0 nothing; &D1 back to command state, the call kept;
-    // &D2 (default) hang up; &D3 hang up and take the factory settings.
-    int dtrMode() const { return m_dtrMode; }
+    // &D0: dropping DTR does nothing; &D2 (default): it hangs up.
+    bool ignoresDtr() const { return m_ignoreDtr; }
 
     // The modem's own make-up, kept through ATZ: commands it does not know (answered with
     // ERROR, matched at the start of a command: "L" refuses "L 2", "%C3" only "%C3"), and
     // the &D setting it powers up with.
     void setRejectedCommands(const QByteArrayList& commands);
-    void setPowerUpDtrMode(int mode);
+    void setPowerUpIgnoresDtr(bool ignore);
 
     // Factory settings (ATZ).
     void reset();
@@ -137,8 +136,8 @@ private:
     bool m_carrierDetectAlwaysOn = false;
     bool m_callerId = false;
     QByteArray m_callerName;
-    int m_dtrMode = 2;
-    int m_powerUpDtrMode = 2;
+    bool m_ignoreDtr = false;
+    bool m_powerUpIgnoresDtr = false;
     // Upper case, without blanks or "AT".
     QByteArrayList m_rejected;
 

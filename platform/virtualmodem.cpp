@@ -22,7 +22,7 @@ VirtualModem::VirtualModem(const VirtualModemOptions& options, QObject* parent)
     m_clock.start();
     m_pacer.setRate(std::max(0, options.lineRate));
     m_commands.setRejectedCommands(options.rejectedCommands);
-    m_commands.setPowerUpDtrMode(options.ignoreDtr ? 0 : 2);
+    m_commands.setPowerUpIgnoresDtr(options.ignoreDtr);
     m_listener = new ModemLineListener(this);
     connect(m_listener, &ModemLineListener::incoming, this,
             [this](ModemLineConnection* connection) { onIncoming(connection); });
@@ -139,18 +139,9 @@ void VirtualModem::setDtr(bool on)
 {
     const bool dropped = m_dtr && !on;
     m_dtr = on;
-    if (!dropped || m_commands.dtrMode() == 0)
+    // &D0: as if the line were not there.
+    if (!dropped || m_commands.ignoresDtr())
         return;
-    if (m_commands.dtrMode() == 1) {
-        // Back to command state, the call kept, as the escape does.
-        if (m_state == State::Online) {
-            m_state = State::OnlineCommand;
-            appendResult(ModemResult::Ok);
-        }
-        return;
-    }
-    if (m_commands.dtrMode() == 3)
-        m_commands.reset();
     // Dropping DTR hangs up whatever call there is.
     switch (m_state) {
     case State::Closed:

@@ -164,9 +164,8 @@ private Q_SLOTS:
         QCOMPARE(port->Input(), QByteArray());
     }
 
-    // What the modem said before is thrown away when asked (the answer and dial commands
-    // ask), in the driver too. A pty has no carrier detect to read; a device that reports it
-    // does.
+    // What the modem said before is thrown away when asked, in the driver too. A pty has no
+    // carrier detect to read; a device that reports it does.
     void waitingInputIsThrownAwayAndCarrierDetectMayBeUnreadable()
     {
         PseudoTerminal pty;

@@ -228,7 +228,6 @@ private Q_SLOTS:
     void startUpConfiguresThePortAndSendsTheCommands();
     void startUpDoesNotConnectWinsockTwice();
     void startUpWaitsForEachReply();
-    void startUpReplyTimeout();
     void onlyTheCallsOwnReplyIsItsResult();
     void theModemIsHeardWhileAFailureBoxIsOpen_data();
     void theModemIsHeardWhileAFailureBoxIsOpen();
@@ -318,78 +317,56 @@ void TestModemLink::startUpDoesNotConnectWinsockTwice()
     QCOMPARE(bench.engine.statusWindow().channelServer().Listener().UBound(), 1);
 }
 
-// A modem that replies 300 ms late and knows neither AT%C3 nor ATL: every command goes out
-// once, in order, each after the reply to the one before, on one opening of the port.
+// Each command goes out once, in order, on one opening of the port, after the reply to the
+// one before: within the time it counts (300 ms of 400), later it does not (500), and then
+// it is not taken for the next command's reply either. ERROR is a refusal too.
 void TestModemLink::startUpWaitsForEachReply()
 {
     LogCapture log;
     QLoggingCategory::setFilterRules(QStringLiteral("tellaran.modem.debug=true"));
-    SettingsRecord settings = DeliveredSettings();
-    settings.speakerAlwaysOn = true;
-    Bench bench(settings);
-    bench.makeUp = [](ScriptedModem& modem) {
-        modem.replyDelay = 300;
-        modem.rejected = {"AT%C3", "ATL 2"};
-    };
-    bench.engine.statusWindow();
-    bench.link->Load();
-
-    QCOMPARE(bench.modem->writes,
-             commandsAsSent({"ATX4", "AT%C3", "AT+MS=56,1", "ATL 2", "ATM1", "ATM2", "ATT"}));
-    for (qsizetype i = 1; i < bench.modem->writeTimes.size(); ++i) {
-        const qint64 gap = bench.modem->writeTimes[i] - bench.modem->writeTimes[i - 1];
-        QVERIFY2(gap >= 295, qPrintable(QString::number(gap)));
-    }
-    QCOMPARE(bench.modem->opens, 1);
-    QVERIFY(!bench.link->MSComm1.PortOpen());
-    QCOMPARE(bench.link->startUpRefusals(), (QByteArrayList{"AT%C3", "ATL 2"}));
-    QVERIFY(log.of("tellaran.modem")
-                .contains("start-up: the modem did not accept AT%C3 - it replied ERROR"));
-    QVERIFY(bench.engine.boxes.boxes().isEmpty());
-}
-
-// A reply within the time counts; one a little later does not, and is not taken for the
-// next command's either. The real time is two seconds.
-void TestModemLink::startUpReplyTimeout()
-{
     Bench bench;
     bench.makeUp = [](ScriptedModem& modem) {
-        modem.delays = {{"ATX4", 380}, {"AT+MS=56,1", 420}};
-        modem.silent = {"ATM1"};
+        modem.replyDelay = 300;
+        modem.delays = {{"AT+MS=56,1", 500}};
+        modem.rejected = {"AT%C3"};
     };
     bench.link->setReplyTimeout(400);
     bench.engine.statusWindow();
     bench.link->Load();
-    QCOMPARE(bench.link->startUpRefusals(), (QByteArrayList{"AT+MS=56,1", "ATM1"}));
+    QCOMPARE(bench.modem->writes,
+             commandsAsSent({"ATX4", "AT%C3", "AT+MS=56,1", "ATL 2", "ATM1", "ATT"}));
+    QCOMPARE(bench.modem->opens, 1);
+    QVERIFY(!bench.link->MSComm1.PortOpen());
+    QCOMPARE(bench.link->startUpRefusals(), (QByteArrayList{"AT%C3", "AT+MS=56,1"}));
     const QList<qint64>& at = bench.modem->writeTimes;
-    QCOMPARE(at.size(), 6);
-    QVERIFY2(at[1] - at[0] >= 380 && at[1] - at[0] < 400,
-             qPrintable(QString::number(at[1] - at[0])));
-    QVERIFY2(at[3] - at[2] >= 400 && at[3] - at[2] < 500,
-             qPrintable(QString::number(at[3] - at[2])));
+    // AT+MS=56,1 waited the whole 400 ms; its reply came into ATL's wait, and ATL's own
+    // reply ended that one.
+    const QList<qint64> least{300, 300, 400, 400, 300};
+    for (int i = 0; i < 5; ++i)
+        QVERIFY2(at[i + 1] - at[i] >= least[i] && at[i + 1] - at[i] < least[i] + 150,
+                 qPrintable(QStringLiteral("%1: %2").arg(i).arg(at[i + 1] - at[i])));
+    QVERIFY(log.of("tellaran.modem")
+                .contains("start-up: the modem did not accept AT%C3 - it replied ERROR"));
+    QVERIFY(bench.engine.boxes.boxes().isEmpty());
 
+    // As delivered, a command waits two seconds.
     Bench real;
     real.makeUp = [](ScriptedModem& modem) { modem.silent = {"ATX4"}; };
     real.engine.statusWindow();
     real.link->Load();
     const qint64 waited = real.modem->writeTimes[1] - real.modem->writeTimes[0];
     QVERIFY2(waited >= 2000 && waited < 2500, qPrintable(QString::number(waited)));
-    QCOMPARE(real.link->startUpRefusals(), QByteArrayList{"ATX4"});
 }
 
-// What came before the call's own command, or a reply that belongs to an earlier one, is no
-// result of the call: no box, no return to the dialer.
+// What waited in the port, or an ERROR before the dial command's echo (the modem echoes, as
+// it did at start-up), belongs to an earlier command: no box, no return to the dialer.
 void TestModemLink::onlyTheCallsOwnReplyIsItsResult()
 {
     Bench bench;
     bench.loadAndOpen();
     bench.engine.dialingWindowVisible = true;
-    // Waiting in the device when the dial command goes out: thrown away.
     bench.modem->leaveWaiting("\r\nERROR\r\n");
     bench.link->writeCallCommand("ATD0815\r\n");
-    QCOMPARE(bench.modem->writes, QByteArrayList{"ATD0815\r\n"});
-    // The modem echoes (it did at start-up): an ERROR before the dial command's echo is a
-    // late reply to an earlier command.
     bench.modem->receive("\r\nERROR\r\nATD0815\r");
     QTest::qWait(20);
     QVERIFY(bench.engine.boxes.boxes().isEmpty());
@@ -398,14 +375,6 @@ void TestModemLink::onlyTheCallsOwnReplyIsItsResult()
     QTRY_COMPARE(bench.engine.boxes.texts(),
                  QStringList{"The modem reported ERROR. The call was not made."});
     QCOMPARE(bench.engine.returnsToDialer, 1);
-
-    // In answer mode the same: a late ERROR leaves the window waiting.
-    bench.engine.answerWindowVisible = true;
-    bench.link->writeCallCommand("ATE1S0=1\r\n");
-    bench.modem->receive("\r\nERROR\r\nATE1S0=1\r\r\nOK\r\n\r\nERROR\r\n");
-    QTest::qWait(20);
-    QVERIFY(bench.engine.answerWindowFailures.isEmpty());
-    QCOMPARE(bench.engine.boxes.boxes().size(), 1);
 }
 
 void TestModemLink::theModemIsHeardWhileAFailureBoxIsOpen_data()
@@ -416,8 +385,8 @@ void TestModemLink::theModemIsHeardWhileAFailureBoxIsOpen_data()
     QTest::newRow("answering, NO CARRIER") << false << QByteArray("\r\nNO CARRIER\r\n");
 }
 
-// The box stays open with nobody at the screen; the modem rings and connects meanwhile: the
-// call comes up at once, its clock starts at CONNECT, and the box closes by itself.
+// Nobody answers the box; the modem rings and connects meanwhile: the call comes up at once,
+// its clock starts at CONNECT, and the box closes by itself.
 void TestModemLink::theModemIsHeardWhileAFailureBoxIsOpen()
 {
     QFETCH(bool, dialing);
@@ -427,8 +396,7 @@ void TestModemLink::theModemIsHeardWhileAFailureBoxIsOpen()
     bench.engine.dialingWindowVisible = dialing;
     bench.engine.answerWindowVisible = !dialing;
     bench.link->writeCallCommand(dialing ? "ATD0815\r\n" : "ATE1S0=1\r\n");
-    // Answered at last after five seconds, if it did not close before.
-    QElapsedTimer open;
+    QElapsedTimer open; // answered at last after five seconds, if it did not close before
     open.start();
     bench.engine.boxes.holdNextOpen([&open] { return open.elapsed() > 5000; });
     QDateTime connectedAt;
@@ -439,15 +407,12 @@ void TestModemLink::theModemIsHeardWhileAFailureBoxIsOpen()
         upWhileOpen = bench.link->Connected && bench.engine.boxes.openCount() == 1;
     });
     bench.modem->receive(failure);
-    QTRY_COMPARE(bench.engine.boxes.boxes().size(), 1);
     QTRY_VERIFY_WITH_TIMEOUT(connectedAt.isValid(), 7000);
     QVERIFY(upWhileOpen);
     QTRY_COMPARE(bench.engine.boxes.openCount(), 0);
     QVERIFY(bench.engine.boxes.boxes().first().closedByOwner);
     QVERIFY(qAbs(bench.engine.statusWindow().t1.msecsTo(connectedAt)) < 100);
-    QVERIFY(bench.engine.statusWindow().isVisible());
     QCOMPARE(bench.engine.returnsToDialer, 0);
-    QVERIFY(!bench.engine.dialingWindowVisible && !bench.engine.answerWindowVisible);
     QCOMPARE(bench.modem->writes.last(), QByteArray("ATA"));
 }
 
@@ -456,80 +421,55 @@ void TestModemLink::hangUpGoesAsFarAsItMust_data()
     QTest::addColumn<bool>("dtrHangsUp");
     QTest::addColumn<bool>("carrierReadable");
     QTest::addColumn<bool>("modemSaidNoCarrier");
-    QTest::addColumn<bool>("answersAth");
     QTest::addColumn<QByteArrayList>("written");
-    QTest::newRow("DTR hangs up") << true << true << false << true << QByteArrayList{};
-    QTest::newRow("DTR ignored") << false << true << false << true
-                                 << QByteArrayList{"+++", "ATH\r\n"};
+    QTest::newRow("DTR hangs up") << true << true << false << QByteArrayList{};
+    QTest::newRow("DTR ignored") << false << true << false << QByteArrayList{"+++", "ATH\r\n"};
     QTest::newRow("no carrier detect")
-        << true << false << false << true << QByteArrayList{"+++", "ATH\r\n"};
-    QTest::newRow("ATH unanswered")
-        << false << true << false << false << QByteArrayList{"+++", "ATH\r\n"};
+        << true << false << false << QByteArrayList{"+++", "ATH\r\n"};
     // Carrier detect held on, but the modem said the call ended: it is in command state.
-    QTest::newRow("modem said NO CARRIER")
-        << false << true << true << true << QByteArrayList{"ATH\r\n"};
+    QTest::newRow("modem said NO CARRIER") << false << true << true << QByteArrayList{"ATH\r\n"};
 }
 
+// With the times shortened: carrier detect is waited for where it tells, the escape has
+// silence on both sides, and the modem's words meanwhile bring no box and no second end.
 void TestModemLink::hangUpGoesAsFarAsItMust()
 {
     QFETCH(bool, dtrHangsUp);
     QFETCH(bool, carrierReadable);
     QFETCH(bool, modemSaidNoCarrier);
-    QFETCH(bool, answersAth);
     QFETCH(QByteArrayList, written);
-    LogCapture log;
-    QLoggingCategory::setFilterRules(QStringLiteral("tellaran.modem.debug=true"));
     Bench bench;
     bench.loadAndOpen();
-    ModemLink::HangUpTimes times;
-    times.carrierMs = 200;
-    times.guardMs = 150;
-    times.replyMs = 300;
+    const ModemLink::HangUpTimes times{200, 150, 300};
     bench.link->setHangUpTimes(times);
     ScriptedModem& modem = *bench.modem;
     modem.hangsUpOnDtr = dtrHangsUp;
     modem.carrierReadable = carrierReadable;
-    if (!answersAth)
-        modem.silent = {"ATH"};
     bench.link->writeCallCommand("ATD0815\r\n");
     modem.receive("\r\nCONNECT 56000\r\n");
     modem.setCarrier(true);
-    if (modemSaidNoCarrier) {
+    if (modemSaidNoCarrier)
         modem.receive("\r\nNO CARRIER\r\n");
-        QCOMPARE(bench.engine.endProgramCalls, 1);
-    }
     modem.writes.clear();
     modem.writeTimes.clear();
     modem.autoReply = true;
 
     const qint64 start = modem.clock.elapsed();
     bench.link->HangUp();
-    const qint64 took = modem.clock.elapsed() - start;
     QCOMPARE(modem.dtr.first(), false);
     QCOMPARE(modem.writes, written);
-    QVERIFY(!bench.link->MSComm1.PortOpen());
-    QVERIFY(bench.link->MSComm1.DTREnable());
-    QVERIFY(!bench.link->Connected);
-    // The modem's words meanwhile were the hang-up's: no box, no second end.
+    QVERIFY(!bench.link->MSComm1.PortOpen() && !bench.link->Connected);
     QTest::qWait(20);
     QCOMPARE(bench.engine.boxes.boxes().size(), modemSaidNoCarrier ? 1 : 0);
     QCOMPARE(bench.engine.endProgramCalls, modemSaidNoCarrier ? 1 : 0);
-    QVERIFY(log.of("tellaran.modem").contains("hang-up: port closed"));
-    if (written.isEmpty()) {
-        QVERIFY2(took < times.carrierMs, qPrintable(QString::number(took)));
-        return;
-    }
+    if (written.isEmpty())
+        QVERIFY(modem.clock.elapsed() - start < times.carrierMs);
     if (written.size() == 2) {
-        // Carrier detect waited for when it tells, then silence on both sides of "+++".
-        const qint64 quiet = carrierReadable ? times.carrierMs + times.guardMs : times.guardMs;
+        const qint64 quiet = (carrierReadable ? times.carrierMs : 0) + times.guardMs;
         const qint64 escapeAt = modem.writeTimes[0] - start;
         QVERIFY2(escapeAt >= quiet && escapeAt < quiet + 150,
                  qPrintable(QString::number(escapeAt)));
         QVERIFY(modem.writeTimes[1] - modem.writeTimes[0] >= times.guardMs);
-    }
-    if (!answersAth) {
-        QVERIFY(log.of("tellaran.modem").contains("hang-up: no reply to ATH"));
-        QVERIFY(modem.clock.elapsed() - modem.writeTimes.last() >= times.replyMs);
     }
 }
 
