@@ -53,8 +53,10 @@ void Form4::WaitForCall()
     ui->Image1->setPixmap(ui->Image4->pixmap());
     KeepOnTop(QStringLiteral("Enabled"), this);
 
-    // Reaching the port may run the modem's start-up, which waits for the modem's replies;
-    // the program may end meanwhile.
+    // Reaching the port may run the modem's start-up, which waits for the modem's replies
+    // (seconds, with a slow modem or none); the program may end meanwhile.
+    if (!engine_.isModemWindowLoaded())
+        SetLog(QStringLiteral("Setting up the modem..."));
     SerialPort& port = engine_.modemPort();
     if (ending_)
         return;

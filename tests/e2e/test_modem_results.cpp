@@ -8,6 +8,7 @@
 #include "engine/calls/form3.h"
 #include "engine/calls/form4.h"
 #include "engine/channels/form2.h"
+#include "engine/qtmessageboxes.h"
 #include "engine/settings/settingsfile.h"
 #include "platform/modemline.h"
 #include "tests/e2e/chatuser.h"
@@ -162,6 +163,7 @@ private Q_SLOTS:
     void aFailedAnswerWaitsAgain();
     void lateModemsThatRefuseCommandsConnect();
     void disconnectHangsUpAModemThatIgnoresDtr();
+    void realBoxesCloseWhenTheirOwnerSays();
 
 private:
     QTemporaryDir exchange_;
@@ -396,6 +398,23 @@ void TestModemResults::disconnectHangsUpAModemThatIgnoresDtr()
     QVERIFY2(took >= 3200 && took < 4500, qPrintable(QString::number(took)));
     QTRY_COMPARE_WITH_TIMEOUT(ann.computer.ended, 1, waitMs);
     QCOMPARE(ann.boxes(), QStringList{QStringLiteral("Remote computer disconnected")});
+}
+
+// The program's own boxes, not the scripted ones: closed by their owner, a question returns
+// the answer that commits to nothing; another owner's box stays.
+void TestModemResults::realBoxesCloseWhenTheirOwnerSays()
+{
+    QtMessageBoxes boxes;
+    int owner = 0;
+    int other = 0;
+    QTimer::singleShot(100, [&] { boxes.closeBoxes(&other); });
+    QTimer::singleShot(300, [&] { boxes.closeBoxes(&owner); });
+    QElapsedTimer clock;
+    clock.start();
+    QCOMPARE(boxes.showClosable(QStringLiteral("Still there?"), QString(), BoxIcon::Question,
+                                BoxButtons::YesNo, &owner),
+             BoxAnswer::No);
+    QVERIFY(clock.elapsed() >= 295);
 }
 
 QTEST_MAIN(TestModemResults)
