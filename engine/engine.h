@@ -3,6 +3,7 @@
 #include "engine/messageboxservice.h"
 
 #include <QByteArray>
+#include <QByteArrayList>
 #include <QHostAddress>
 #include <QPoint>
 #include <QString>
@@ -66,6 +67,17 @@ public:
     virtual bool isOwnRelayConnection(const QHostAddress& peer, quint16 peerPort) const = 0;
     // The modem window's serial port; reaching it loads the modem window first.
     virtual SerialPort& modemPort() = 0;
+    // Writes the answer or dial command (with its line end) to the modem's open port. What
+    // the modem said before is thrown away first: only its reply to this command counts for
+    // the call.
+    virtual void writeCallCommand(const QByteArray& command) = 0;
+    // The start-up commands the modem refused or left unanswered, in order; none before the
+    // modem window is loaded.
+    virtual QByteArrayList modemStartUpRefusals() const = 0;
+    // Hangs the modem up and closes its port: DTR first, and when that may not be enough,
+    // the escape and "ATH". Does nothing when the port is not open; never loads the modem
+    // window.
+    virtual void hangUpModem() = 0;
 
     // The info box's counters.
     virtual TrafficCounters& counters() = 0;

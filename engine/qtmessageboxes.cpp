@@ -8,6 +8,20 @@ namespace tellaran {
 BoxAnswer QtMessageBoxes::show(const QString& text, const QString& title, BoxIcon icon,
                                BoxButtons buttons)
 {
+    return showClosable(text, title, icon, buttons, nullptr);
+}
+
+void QtMessageBoxes::closeBoxes(const void* owner)
+{
+    for (const OpenBox& open : std::as_const(open_)) {
+        if (open.owner == owner && open.box)
+            open.box->reject();
+    }
+}
+
+BoxAnswer QtMessageBoxes::showClosable(const QString& text, const QString& title, BoxIcon icon,
+                                       BoxButtons buttons, const void* owner)
+{
     QMessageBox box;
     box.setText(text);
     box.setWindowTitle(title.isEmpty() ? QApplication::applicationName() : title);
@@ -40,7 +54,11 @@ BoxAnswer QtMessageBoxes::show(const QString& text, const QString& title, BoxIco
         break;
     }
     box.setWindowFlag(Qt::WindowStaysOnTopHint);
-    switch (box.exec()) {
+    if (owner)
+        open_.append(OpenBox{owner, &box});
+    const int chosen = box.exec();
+    open_.removeIf([&box](const OpenBox& open) { return open.box == &box || !open.box; });
+    switch (chosen) {
     case QMessageBox::Yes:
         return BoxAnswer::Yes;
     case QMessageBox::No:

@@ -81,6 +81,9 @@ void TellaranEngine::endProgram()
         sendWindow_->shutDown();
     if (infoBox_)
         infoBox_->shutDown();
+    // The status window goes before the modem hangs up, which may take a few seconds.
+    if (form2_)
+        form2_->hide();
     if (form1_) {
         form1_->link().shutDown();
         form1_->hide();
@@ -121,8 +124,25 @@ Form1& TellaranEngine::form1()
     if (!form1_) {
         statusWindow();
         form1_ = std::make_unique<Form1>(*this, options_.serial);
+        form1_->Load();
     }
     return *form1_;
+}
+
+void TellaranEngine::writeCallCommand(const QByteArray& command)
+{
+    form1().link().writeCallCommand(command);
+}
+
+QByteArrayList TellaranEngine::modemStartUpRefusals() const
+{
+    return form1_ ? form1_->link().startUpRefusals() : QByteArrayList();
+}
+
+void TellaranEngine::hangUpModem()
+{
+    if (form1_)
+        form1_->link().HangUp();
 }
 
 Form2& TellaranEngine::statusWindow()

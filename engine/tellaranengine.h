@@ -64,6 +64,9 @@ public:
     bool isModemWindowLoaded() const override { return form1_ != nullptr; }
     bool isOwnRelayConnection(const QHostAddress& peer, quint16 peerPort) const override;
     SerialPort& modemPort() override;
+    void writeCallCommand(const QByteArray& command) override;
+    QByteArrayList modemStartUpRefusals() const override;
+    void hangUpModem() override;
     TrafficCounters& counters() override { return counters_; }
     void trafficCountersChanged() override;
     bool useCompressionTicked() override;

@@ -69,6 +69,26 @@ void ModemCommandInterpreter::reset()
     m_carrierDetectAlwaysOn = false;
     m_callerId = false;
     m_callerName.clear();
+    m_ignoreDtr = m_powerUpIgnoresDtr;
+}
+
+void ModemCommandInterpreter::setRejectedCommands(const QByteArrayList& commands)
+{
+    m_rejected.clear();
+    for (const QByteArray& command : commands) {
+        QByteArray normal = command.toUpper();
+        normal.replace(' ', QByteArray());
+        if (normal.startsWith("AT"))
+            normal.remove(0, 2);
+        if (!normal.isEmpty())
+            m_rejected.append(normal);
+    }
+}
+
+void ModemCommandInterpreter::setPowerUpIgnoresDtr(bool ignore)
+{
+    m_powerUpIgnoresDtr = ignore;
+    m_ignoreDtr = ignore;
 }
 
 int ModemCommandInterpreter::sRegister(int number) const
@@ -139,7 +159,10 @@ qsizetype ModemCommandInterpreter::type(QByteArrayView bytes, QByteArray& echo,
                 m_buffer += c;
                 if (m_echo)
                     echo += c;
-            } else if (c != lineFeed() && c != ' ') {
+            } else if (c != lineFeed() && c != ' ' &&
+                       static_cast<unsigned char>(c) != sRegister(escapeChar)) {
+                // An escape sent when the modem is already in command state is no line: the
+                // "AT" that follows it still counts.
                 // The line feed after the previous line's end is no part of the next line.
                 m_discarding = true;
             }
@@ -185,6 +208,14 @@ bool ModemCommandInterpreter::executeCommand(const QByteArray& body, qsizetype& 
     skipBlanks(body, pos);
     if (pos >= body.size())
         return true;
+    if (!m_rejected.isEmpty()) {
+        QByteArray rest = body.mid(pos).toUpper();
+        rest.replace(' ', QByteArray());
+        for (const QByteArray& refused : m_rejected) {
+            if (rest.startsWith(refused))
+                return false;
+        }
+    }
     const char command = upper(body[pos++]);
     switch (command) {
     case 'A':
@@ -222,14 +253,19 @@ bool ModemCommandInterpreter::executeCommand(const QByteArray& body, qsizetype& 
         return true;
     }
     case '&': {
-        if (pos >= body.size() || upper(body[pos]) != 'C')
+        if (pos >= body.size())
             return false;
-        ++pos;
+        const char setting = upper(body[pos++]);
         const int value = readNumber(body, pos);
-        if (value > 1)
-            return false;
-        m_carrierDetectAlwaysOn = value == 0;
-        return true;
+        if (setting == 'C' && value <= 1) {
+            m_carrierDetectAlwaysOn = value == 0;
+            return true;
+        }
+        if (setting == 'D' && (value == 0 || value == 2)) {
+            m_ignoreDtr = value == 0;
+            return true;
+        }
+        return false;
     }
     case 'H': {
         const int value = readNumber(body, pos);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QByteArrayList>
 #include <QByteArrayView>
 #include <array>
 #include <optional>
@@ -106,6 +107,14 @@ public:
     bool callerIdEnabled() const { return m_callerId; }
     // +VNAME: the name this modem sends as the caller's when it calls.
     const QByteArray& callerName() const { return m_callerName; }
+    // &D0: dropping DTR does nothing; &D2 (default): it hangs up.
+    bool ignoresDtr() const { return m_ignoreDtr; }
+
+    // The modem's own make-up, kept through ATZ: commands it does not know (answered with
+    // ERROR, matched at the start of a command: "L" refuses "L 2", "%C3" only "%C3"), and
+    // the &D setting it powers up with.
+    void setRejectedCommands(const QByteArrayList& commands);
+    void setPowerUpIgnoresDtr(bool ignore);
 
     // Factory settings (ATZ).
     void reset();
@@ -127,6 +136,10 @@ private:
     bool m_carrierDetectAlwaysOn = false;
     bool m_callerId = false;
     QByteArray m_callerName;
+    bool m_ignoreDtr = false;
+    bool m_powerUpIgnoresDtr = false;
+    // Upper case, without blanks or "AT".
+    QByteArrayList m_rejected;
 
     // The line being typed, and whether the rest of it is being dropped (no "AT" prefix).
     QByteArray m_buffer;

@@ -29,14 +29,46 @@ QString PortTarget::text() const
     switch (kind) {
     case Device:
         return device;
-    case VirtualModem:
-        return lineRate < 0 ? modemPrefix + line
-                            : modemPrefix + line + QLatin1Char('@') + QString::number(lineRate);
+    case VirtualModem: {
+        QString text = modemPrefix + line;
+        if (lineRate >= 0)
+            text += QLatin1Char('@') + QString::number(lineRate);
+        if (replyDelayMs > 0)
+            text += QStringLiteral(" reply-delay=") + QString::number(replyDelayMs);
+        if (!rejectedCommands.isEmpty())
+            text += QStringLiteral(" reject=") + QString::fromLatin1(rejectedCommands.join(','));
+        if (ignoreDtr)
+            text += QStringLiteral(" ignore-dtr");
+        return text;
+    }
     case NoDevice:
         break;
     }
     return QString();
 }
+
+namespace {
+
+bool parseModemOption(const QString& option, PortTarget* target)
+{
+    if (option == QLatin1String("ignore-dtr")) {
+        target->ignoreDtr = true;
+        return true;
+    }
+    const qsizetype equals = option.indexOf(QLatin1Char('='));
+    const QString name = option.left(equals);
+    const QString value = equals < 0 ? QString() : option.mid(equals + 1);
+    if (name == QLatin1String("reply-delay"))
+        return parseDigits(value, &target->replyDelayMs);
+    if (name == QLatin1String("reject") && !value.isEmpty()) {
+        for (const QString& command : value.split(QLatin1Char(','), Qt::SkipEmptyParts))
+            target->rejectedCommands.append(command.toLatin1());
+        return !target->rejectedCommands.isEmpty();
+    }
+    return false;
+}
+
+} // namespace
 
 bool parseTarget(const QString& text, PortTarget* target)
 {
@@ -50,7 +82,15 @@ bool parseTarget(const QString& text, PortTarget* target)
         return true;
     }
     result.kind = PortTarget::VirtualModem;
-    result.line = text.mid(modemPrefix.size());
+    // A line has no blanks; the options follow them.
+    QStringList words = text.mid(modemPrefix.size()).split(QLatin1Char(' '), Qt::SkipEmptyParts);
+    if (words.isEmpty())
+        return false;
+    result.line = words.takeFirst();
+    for (const QString& option : words) {
+        if (!parseModemOption(option, &result))
+            return false;
+    }
     // The rate comes after the last '@', so a "host:port" line keeps its colon.
     const qsizetype at = result.line.lastIndexOf(QLatin1Char('@'));
     if (at >= 0) {

@@ -1,12 +1,18 @@
 #pragma once
 
 #include <QByteArray>
+#include <QByteArrayList>
 #include <QList>
 #include <QString>
 
 // Which device a serial port number means. The optional port map file holds one record a
 // line, a port number and a target: `3,"/dev/ttyACM0"` or `2,"modem:7"`. A number with no
 // record means /dev/ttyS<number - 1>.
+//
+// A virtual modem's target may carry options after blanks, to make it behave as some real
+// modems do: `reply-delay=<ms>` (replies that come late), `reject=<command>,...` (commands
+// it answers with ERROR, "AT" optional) and `ignore-dtr` (&D0 at power-up), as in
+// `2,"modem:7 reply-delay=300 reject=AT%C3,ATL"`.
 namespace tellaran::portmap {
 
 // What a port number stands for.
@@ -25,8 +31,13 @@ struct PortTarget
     QString line;
     // VirtualModem: bit/s from an "@<rate>" suffix; 0 unpaced, -1 when none was given.
     int lineRate = -1;
+    // VirtualModem: the options.
+    int replyDelayMs = 0;
+    QByteArrayList rejectedCommands;
+    bool ignoreDtr = false;
 
-    // The target as the port map writes it: "/dev/ttyS0", "modem:7", "modem:7@0".
+    // The target as the port map writes it: "/dev/ttyS0", "modem:7", "modem:7@0",
+    // "modem:7 ignore-dtr".
     QString text() const;
     bool operator==(const PortTarget&) const = default;
 };
@@ -43,7 +54,7 @@ struct PortMapRecord
 QList<PortMapRecord> readPortMap(const QByteArray& content);
 
 // A target as written in the map. Returns false for an empty target, a "modem:" without a
-// line, or a rate suffix that is not a whole number.
+// line, a rate suffix that is not a whole number, or an option it does not know.
 bool parseTarget(const QString& text, PortTarget* target);
 
 // The target of a port with no record: /dev/ttyS<port - 1>, or NoDevice below port 1.

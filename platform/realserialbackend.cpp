@@ -205,9 +205,23 @@ bool RealSerialBackend::open(const SerialLineSettings& settings, QString* error)
 
     const LineState state = probe_(serial_.handle());
     carrier_ = state.carrierDetect.value_or(false);
+    carrierReadable_ = state.carrierDetect.has_value();
     overruns_ = state.overruns;
     carrierTimer_.start();
+    // What the modem said while nobody listened (a late reply to an earlier command) is not
+    // for this session.
+    discardInput();
     return true;
+}
+
+void RealSerialBackend::discardInput()
+{
+    if (!serial_.isOpen())
+        return;
+    ::tcflush(serial_.handle(), TCIFLUSH);
+    serial_.clear(QSerialPort::Input);
+    received_.clear();
+    decoder_.reset();
 }
 
 bool RealSerialBackend::enableParityMarking()
@@ -264,6 +278,7 @@ void RealSerialBackend::shutDown()
     received_.clear();
     decoder_.reset();
     carrier_ = false;
+    carrierReadable_ = false;
     overruns_.reset();
 }
 
@@ -355,6 +370,7 @@ void RealSerialBackend::pollLineState()
         return;
     }
     // State first, signals after: a handler's nested event loop may poll again.
+    carrierReadable_ = state.carrierDetect.has_value();
     const bool carrierChangedNow = state.carrierDetect && *state.carrierDetect != carrier_;
     if (carrierChangedNow)
         carrier_ = *state.carrierDetect;

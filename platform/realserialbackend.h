@@ -94,6 +94,9 @@ public:
     qint64 outputPending() const override;
 
     bool carrierDetect() const override;
+    bool canReadCarrierDetect() const override { return serial_.isOpen() && carrierReadable_; }
+    // The driver's input queue as well: a reply that came before is no reply to what follows.
+    void discardInput() override;
     void setDtr(bool on) override;
     void setRts(bool on) override;
 
@@ -127,6 +130,7 @@ private:
     ParityMarkDecoder decoder_;
     QByteArray received_;
     bool carrier_ = false;
+    bool carrierReadable_ = false;
     std::optional<quint64> overruns_;
 };
 

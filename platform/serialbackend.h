@@ -45,6 +45,10 @@ public:
     virtual qint64 outputPending() const = 0;
 
     virtual bool carrierDetect() const = 0;
+    // Whether carrier detect means anything: a device without modem lines cannot tell it.
+    virtual bool canReadCarrierDetect() const { return true; }
+    // Throws away what was received and not read, in the device too.
+    virtual void discardInput() { readAll(); }
     virtual void setDtr(bool on) = 0;
     virtual void setRts(bool on) = 0;
 

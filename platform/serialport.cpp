@@ -250,6 +250,9 @@ SerialBackend* SerialPort::backendFor(const portmap::PortTarget& target)
             modem.lineRate = d->environment.virtualLineRate;
         else if (target.lineRate >= 0)
             modem.lineRate = target.lineRate;
+        modem.replyDelayMs = target.replyDelayMs;
+        modem.rejectedCommands = target.rejectedCommands;
+        modem.ignoreDtr = target.ignoreDtr;
     }
     const QString key = QString::number(d->commPort) + QLatin1Char('\n') + target.text() +
                         QLatin1Char('\n') + modem.exchangeDir + QLatin1Char('\n') +
@@ -339,6 +342,20 @@ int SerialPort::OutBufferCount() const
 bool SerialPort::CDHolding() const
 {
     return d->open && d->backend->carrierDetect();
+}
+
+bool SerialPort::CDReadable() const
+{
+    return d->open && d->backend->canReadCarrierDetect();
+}
+
+void SerialPort::setInBufferCount(int count)
+{
+    if (count != 0)
+        return;
+    d->received.clear();
+    if (d->open)
+        d->backend->discardInput();
 }
 
 int SerialPort::CommEvent() const

@@ -109,9 +109,14 @@ public:
     // bytes. Bytes either way, whatever InputMode says.
     QByteArray Input();
     int InBufferCount() const;
+    // Setting 0 throws away everything received and not yet read, the device's own buffer
+    // included; other values do nothing.
+    void setInBufferCount(int count);
     // Bytes still waiting to be sent.
     int OutBufferCount() const;
     bool CDHolding() const;
+    // Whether the open device reports carrier detect at all (a line without it reads off).
+    bool CDReadable() const;
     // The code of the event being signalled.
     int CommEvent() const;
 

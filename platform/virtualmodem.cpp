@@ -2,6 +2,8 @@
 // everything it tells the computer.
 #include "platform/virtualmodemprivate.h"
 
+#include <QScopeGuard>
+
 #include <algorithm>
 #include <utility>
 
@@ -19,12 +21,17 @@ VirtualModem::VirtualModem(const VirtualModemOptions& options, QObject* parent)
 {
     m_clock.start();
     m_pacer.setRate(std::max(0, options.lineRate));
+    m_commands.setRejectedCommands(options.rejectedCommands);
+    m_commands.setPowerUpIgnoresDtr(options.ignoreDtr);
     m_listener = new ModemLineListener(this);
     connect(m_listener, &ModemLineListener::incoming, this,
             [this](ModemLineConnection* connection) { onIncoming(connection); });
 
-    for (QTimer* timer : {&m_dialTimer, &m_trainingTimer, &m_pacerTimer, &m_escapeTimer})
+    for (QTimer* timer :
+         {&m_dialTimer, &m_trainingTimer, &m_pacerTimer, &m_escapeTimer, &m_lateReplyTimer})
         timer->setSingleShot(true);
+    m_lateReplyTimer.setTimerType(Qt::PreciseTimer);
+    connect(&m_lateReplyTimer, &QTimer::timeout, this, [this] { deliverLateReplies(); });
     m_pacerTimer.setTimerType(Qt::PreciseTimer);
     m_escapeTimer.setTimerType(Qt::PreciseTimer);
     connect(&m_ringTimer, &QTimer::timeout, this, [this] {
@@ -132,7 +139,8 @@ void VirtualModem::setDtr(bool on)
 {
     const bool dropped = m_dtr && !on;
     m_dtr = on;
-    if (!dropped)
+    // &D0: as if the line were not there.
+    if (!dropped || m_commands.ignoresDtr())
         return;
     // Dropping DTR hangs up whatever call there is.
     switch (m_state) {
@@ -163,7 +171,7 @@ void VirtualModem::typeCommands(QByteArrayView bytes)
         std::optional<QByteArray> line;
         const qsizetype taken = m_commands.type(bytes, echo, line);
         bytes = bytes.sliced(taken);
-        appendToHost(echo);
+        sayToHost(echo);
         if (line)
             runCommandLine(*line);
     }
@@ -180,12 +188,16 @@ void VirtualModem::runCommandLine(const QByteArray& line)
     // The call is answered already; an "ATA" the computer sends on RING must not undo it.
     if (m_state == State::Training)
         return;
+    // Everything this line makes the modem say comes after the reply delay.
+    const qint64 previousDue = std::exchange(
+        m_replyDueMs, m_options.replyDelayMs > 0 ? m_clock.elapsed() + m_options.replyDelayMs : -1);
+    const auto restore = qScopeGuard([this, previousDue] { m_replyDueMs = previousDue; });
     const ModemCommandOutcome outcome = m_commands.execute(line);
     if (outcome.hangUp)
         dropCall();
     // &C, or the factory settings, may have changed what carrier detect shows.
     reportCarrierDetect();
-    appendToHost(outcome.information);
+    sayToHost(outcome.information);
     switch (outcome.call) {
     case ModemCommandOutcome::Call::None:
         appendResult(outcome.error ? ModemResult::Error : ModemResult::Ok);
@@ -227,7 +239,42 @@ void VirtualModem::appendToHost(const QByteArray& bytes)
 
 void VirtualModem::appendResult(ModemResult result)
 {
-    appendToHost(m_commands.resultText(result));
+    sayToHost(m_commands.resultText(result));
+}
+
+void VirtualModem::sayToHost(const QByteArray& bytes)
+{
+    if (bytes.isEmpty())
+        return;
+    const qint64 behind = m_lateReplies.empty() ? -1 : m_lateReplies.back().dueMs;
+    const qint64 due = std::max(m_replyDueMs, behind);
+    if (due < 0) {
+        appendToHost(bytes);
+        return;
+    }
+    if (!m_lateReplies.empty() && m_lateReplies.back().dueMs == due)
+        m_lateReplies.back().bytes += bytes;
+    else
+        m_lateReplies.push_back(LateReply{due, bytes});
+    if (!m_lateReplyTimer.isActive())
+        m_lateReplyTimer.start(
+            int(std::max<qint64>(0, m_lateReplies.front().dueMs - m_clock.elapsed())));
+}
+
+void VirtualModem::deliverLateReplies()
+{
+    const qint64 now = m_clock.elapsed();
+    while (!m_lateReplies.empty() && m_lateReplies.front().dueMs <= now) {
+        const QByteArray bytes = std::move(m_lateReplies.front().bytes);
+        m_lateReplies.erase(m_lateReplies.begin());
+        appendToHost(bytes);
+    }
+    if (!m_lateReplies.empty()) {
+        m_lateReplyTimer.start(int(m_lateReplies.front().dueMs - now));
+        return;
+    }
+    // The line's bytes waited behind the replies.
+    pullFromLine();
 }
 
 void VirtualModem::reportCarrierDetect()

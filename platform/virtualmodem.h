@@ -2,6 +2,7 @@
 
 #include "platform/serialbackend.h"
 
+#include <QByteArrayList>
 #include <QString>
 #include <memory>
 
@@ -21,6 +22,14 @@ struct VirtualModemOptions
     // also lets an answer command that the computer types on RING land in the command
     // buffer, which going online clears, instead of on the line.
     int trainingDelayMs = 500;
+    // How late the modem replies to a command line; the echo comes at once. What it says
+    // later waits behind a late reply, so the order stays. 0: at once.
+    int replyDelayMs = 0;
+    // Commands it does not know and answers with ERROR ("%C3", "L"), as some makers' do.
+    QByteArrayList rejectedCommands;
+    // Powers up with &D0: dropping DTR does nothing, as on a modem set so, or a cable or
+    // adapter that does not pass DTR.
+    bool ignoreDtr = false;
 };
 
 // The built-in Hayes-compatible modem, seen from the computer as a serial port backend.

@@ -121,7 +121,7 @@ void VirtualModem::goOnline()
             << "line" << m_options.line << "is online at" << m_options.lineRate << "bit/s";
     else
         qCDebug(lcVmodem).noquote() << "line" << m_options.line << "is online, unpaced";
-    appendToHost(m_commands.resultText(ModemResult::Connect, std::max(0, m_options.lineRate)));
+    sayToHost(m_commands.resultText(ModemResult::Connect, std::max(0, m_options.lineRate)));
     setCarrier(true);
     const int guardMs = m_commands.sRegister(ModemCommandInterpreter::guardTime) * 20;
     m_escape.restart(m_clock.elapsed(), guardMs,

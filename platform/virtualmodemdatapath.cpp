@@ -101,7 +101,8 @@ void VirtualModem::pumpLine()
 
 void VirtualModem::pullFromLine()
 {
-    if (!m_call || m_state != State::Online)
+    // Behind a late reply (the CONNECT itself, say) the line's bytes wait their turn.
+    if (!m_call || m_state != State::Online || !m_lateReplies.empty())
         return;
     QIODevice* io = m_call->device();
     const qsizetype before = m_toHost.size();

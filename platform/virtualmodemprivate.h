@@ -114,6 +114,9 @@ private:
 
     // The computer's side (virtualmodem.cpp).
     void appendToHost(const QByteArray& bytes);
+    // What the modem says goes out at once, or, behind a late reply, in its turn.
+    void sayToHost(const QByteArray& bytes);
+    void deliverLateReplies();
     void appendResult(ModemResult result);
     // Tells the computer when carrier detect changed since it was last told.
     void reportCarrierDetect();
@@ -154,6 +157,18 @@ private:
     QTimer m_trainingTimer;
     QTimer m_pacerTimer;
     QTimer m_escapeTimer;
+    QTimer m_lateReplyTimer;
+
+    // Replies not yet said, due at m_clock times; they outlive a closed port, as a modem's
+    // work does, and are lost if it is closed when they come due.
+    struct LateReply
+    {
+        qint64 dueMs;
+        QByteArray bytes;
+    };
+    std::vector<LateReply> m_lateReplies;
+    // While a command line runs: when its reply is due, or -1.
+    qint64 m_replyDueMs = -1;
 
     std::vector<HostEvent> m_events;
     bool m_eventsPosted = false;

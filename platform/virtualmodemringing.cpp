@@ -131,8 +131,7 @@ void VirtualModem::sendCallerId()
         m_callerIdSent || m_commands.sRegister(ModemCommandInterpreter::ringCount) != 1)
         return;
     m_callerIdSent = true;
-    appendToHost(
-        m_commands.callerIdText(QDateTime::currentDateTime(), m_callerNumber, m_callerName));
+    sayToHost(m_commands.callerIdText(QDateTime::currentDateTime(), m_callerNumber, m_callerName));
 }
 
 } // namespace tellaran

@@ -9,7 +9,6 @@
 #include "engine/calls/form6.h"
 #include "engine/engine.h"
 #include "engine/windows/unloadwindow.h"
-#include "platform/logging.h"
 #include "platform/serialport.h"
 
 namespace tellaran {
@@ -56,6 +55,8 @@ Form3& CallControl::form3()
             unloadModeWindow();
         });
         connect(form3_, &Form3::answerModeChosen, this, [this] {
+            // Out of reach first: the answer window's start-up may wait for the modem.
+            hideModeWindow();
             showAnswerWindow();
             unloadModeWindow();
         });
@@ -139,9 +140,17 @@ void CallControl::showDialer()
     present(dialer());
 }
 
+// Shown before its load step runs, which reaches the modem and may wait a few seconds for
+// the modem's start-up.
 void CallControl::showAnswerWindow()
 {
-    present(form4());
+    if (form4_) {
+        present(*form4_);
+        return;
+    }
+    form4_ = new Form4(engine_);
+    present(*form4_);
+    form4_->WaitForCall();
 }
 
 void CallControl::showAddWindow()
@@ -168,35 +177,33 @@ void CallControl::PlaceCall()
     dialing.show();
     dialing.setState(QStringLiteral("Dialing..."));
 
+    // Reaching the port may run the modem's start-up, which waits for the modem's replies;
+    // the program may end, or the dialing window close, meanwhile.
     SerialPort& port = engine_.modemPort();
-    if (dtrDroppedForHangUp_) {
-        port.setDTREnable(true);
-        dtrDroppedForHangUp_ = false;
-    }
+    if (ending_ || !isDialingWindowVisible())
+        return;
     QString failure;
     if (!OpenModemPort(port, &failure)) {
         engine_.messageBoxes().show(failure, QString(), BoxIcon::Critical, BoxButtons::Ok);
         returnToDialer();
         return;
     }
-    logModemCommand(DialCommand(number));
-    port.Output(DialCommand(number));
+    engine_.writeCallCommand(DialCommand(number));
     dialWatchdog_.start();
 }
 
 // The modem said nothing to the dial command, not even a failure: hang up and let the user
-// try again, instead of a dialing window that waits for ever.
+// try again, instead of a dialing window that waits for ever. The hang-up closes the port,
+// so that what the modem says to it is not taken for another failure; the next call opens
+// it again.
 void CallControl::dialingGotNoAnswer()
 {
     if (!isDialingWindowVisible())
         return;
-    SerialPort& port = engine_.modemPort();
-    port.setDTREnable(false);
-    dtrDroppedForHangUp_ = true;
-    // Closed too, so that what the modem says to the hang-up is not taken for another failure;
-    // the next call opens it again.
-    port.setPortOpen(false);
     QPointer<CallControl> alive(this);
+    engine_.hangUpModem();
+    if (!alive || ending_)
+        return;
     engine_.messageBoxes().show(QStringLiteral("The modem gave no answer to the dial command."),
                                 QString(), BoxIcon::None, BoxButtons::Ok);
     if (alive && isDialingWindowVisible())
@@ -205,7 +212,15 @@ void CallControl::dialingGotNoAnswer()
 
 void CallControl::DisconnectCall()
 {
+    // Its boxes and its hang-up wait in the event loop, where the status window's buttons
+    // could ask for it again.
+    if (disconnecting_)
+        return;
+    QPointer<CallControl> alive(this);
+    disconnecting_ = true;
     tellaran::DisconnectCall(engine_);
+    if (alive)
+        disconnecting_ = false;
 }
 
 bool CallControl::isAnswerWindowVisible() const
@@ -262,6 +277,7 @@ void CallControl::setDialerTimeText(const QString& text)
 
 void CallControl::shutDown()
 {
+    ending_ = true;
     dialWatchdog_.stop();
     if (form5_)
         form5_->hide();

@@ -60,7 +60,7 @@ public:
     // How long the dialing window waits for the modem's answer to the dial command.
     void setDialWatchdogInterval(int milliseconds) { dialWatchdog_.setInterval(milliseconds); }
     const QTimer& dialWatchdog() const { return dialWatchdog_; }
-    // "Disconnect" in the status window.
+    // "Disconnect" in the status window; ignored while one is under way.
     void DisconnectCall();
 
     // What the modem receive path does to these windows. None of them loads a window,
@@ -84,8 +84,9 @@ private:
 
     Engine& engine_;
     QTimer dialWatchdog_;
-    // The watchdog dropped DTR to hang up; the next call raises it again.
-    bool dtrDroppedForHangUp_ = false;
+    bool disconnecting_ = false;
+    // The program is ending: what was waiting for the modem goes no further.
+    bool ending_ = false;
     QPointer<Form3> form3_;
     QPointer<Form4> form4_;
     QPointer<Dialer> dialer_;

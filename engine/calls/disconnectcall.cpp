@@ -35,10 +35,12 @@ bool IsPortOpen(Engine& engine)
     return engine.isModemWindowLoaded() && engine.modemPort().PortOpen();
 }
 
-void ClosePort(Engine& engine)
+// DTR alone may not hang up (a modem set to ignore it, a cable or adapter without it): the
+// hang-up goes on to the escape and "ATH" when carrier detect does not show the call ended.
+void HangUpAndClosePort(Engine& engine)
 {
+    engine.hangUpModem();
     SerialPort& port = engine.modemPort();
-    port.setPortOpen(false);
     if (port.PortOpen()) {
         ShowDisconnectError(engine, PortStillOpenError,
                             QStringLiteral("The port could not be closed. ") + port.LastError());
@@ -73,7 +75,7 @@ void DisconnectCall(Engine& engine)
         return;
     }
     if (WaitingOutput(engine) == 0) {
-        ClosePort(engine);
+        HangUpAndClosePort(engine);
         engine.endProgram();
         return;
     }
@@ -83,7 +85,7 @@ void DisconnectCall(Engine& engine)
         return;
     }
     if (IsPortOpen(engine))
-        ClosePort(engine);
+        HangUpAndClosePort(engine);
     engine.setModemConnected(false);
     engine.endProgram();
 }

@@ -12,7 +12,8 @@ QString OutputBufferWarningText();
 // Ends the call on the user's request: asks first, stores the dialer's time field as the
 // connection time (a failure there does not keep the call up), guards against throwing away
 // output still waiting for the modem (the port's buffer and the status window's senddata),
-// closes the port and ends the program. "Retry" at the guard keeps the call up.
+// hangs the modem up, closes the port and ends the program. "Retry" at the guard keeps the
+// call up.
 void DisconnectCall(Engine& engine);
 
 } // namespace tellaran

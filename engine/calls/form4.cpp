@@ -3,10 +3,10 @@
 #include "engine/calls/callcommands.h"
 #include "engine/calls/callsresources.h"
 #include "engine/engine.h"
+#include "engine/link/modemstartup.h"
 #include "engine/windows/imageclick.h"
 #include "engine/windows/twips.h"
 #include "engine/windows/windowhelpers.h"
-#include "platform/logging.h"
 #include "platform/serialport.h"
 #include "ui_form4.h"
 
@@ -53,8 +53,15 @@ void Form4::WaitForCall()
     ui->Image1->setPixmap(ui->Image4->pixmap());
     KeepOnTop(QStringLiteral("Enabled"), this);
 
+    // Reaching the port may run the modem's start-up, which waits for the modem's replies
+    // (seconds, with a slow modem or none); the program may end meanwhile.
+    if (!engine_.isModemWindowLoaded())
+        SetLog(QStringLiteral("Setting up the modem..."));
+    SerialPort& port = engine_.modemPort();
+    if (ending_)
+        return;
     QString failure;
-    if (!OpenModemPort(engine_.modemPort(), &failure)) {
+    if (!OpenModemPort(port, &failure)) {
         // Nothing to wait for: say so here and in a box, and send nothing.
         SetLog(QStringLiteral("Port could not be opened..."));
         AppendToLog(engine_.modemPort().LastError());
@@ -64,11 +71,12 @@ void Form4::WaitForCall()
         return;
     }
     SetLog(QStringLiteral("Port Open..."));
+    // Commands a modem does not know are harmless; the user sees which.
+    for (const QByteArray& command : engine_.modemStartUpRefusals())
+        AppendToLog(StartUpRefusalText(command));
     ui->Label1->setText(QStringLiteral("Port Open"));
-    SerialPort& port = engine_.modemPort();
     port.setDTREnable(true);
-    logModemCommand(AnswerCommand());
-    port.Output(AnswerCommand());
+    engine_.writeCallCommand(AnswerCommand());
     AppendToLog(QStringLiteral("Waiting For Connection..."));
     ui->Label1->setText(QStringLiteral("Waiting For Connection"));
 }

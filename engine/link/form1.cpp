@@ -22,7 +22,10 @@ Form1::Form1(Engine& engine, SerialEnvironment environment, QWidget* parent)
     // The status window's incoming-activity arrow follows each received block.
     connect(&link_, &ModemLink::receiveStarted, this, [this] { engine_.setInflowShown(true); });
     connect(&link_, &ModemLink::receiveFinished, this, [this] { engine_.setInflowShown(false); });
+}
 
+void Form1::Load()
+{
     link_.Load();
 }
 

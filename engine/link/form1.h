@@ -13,13 +13,17 @@ class Engine;
 
 // The modem window ("Tellaran transmission engine"). It is never shown: it carries the
 // serial port, the engine's own client socket and the status window's "Status" menu.
-// Loading it (constructing it) runs the engine start-up.
+// Loading it is constructing it and then running Load(), the engine start-up.
 class Form1 : public QWidget
 {
     Q_OBJECT
 public:
     Form1(Engine& engine, SerialEnvironment environment, QWidget* parent = nullptr);
     ~Form1() override;
+
+    // The start-up. It waits for the modem's replies in the event loop, so the engine keeps
+    // the window before running it: whatever runs meanwhile finds it loaded.
+    void Load();
 
     ModemLink& link() { return link_; }
     SerialPort& MSComm1() { return link_.MSComm1; }

@@ -3,6 +3,7 @@
 #include "engine/engine.h"
 #include "engine/link/frames.h"
 #include "engine/link/modemresult.h"
+#include "engine/link/modemstartup.h"
 #include "engine/settings/settingsfile.h"
 #include "platform/datafile.h"
 #include "platform/logging.h"
@@ -11,6 +12,7 @@
 #include <QCoreApplication>
 #include <QEventLoop>
 #include <QPointer>
+#include <algorithm>
 
 namespace tellaran {
 
@@ -86,7 +88,7 @@ ModemLink::ModemLink(Engine& engine, SerialEnvironment environment, QObject* par
 
 ModemLink::~ModemLink()
 {
-    shutDown();
+    closeDown();
 }
 
 void ModemLink::Load()
@@ -116,49 +118,101 @@ void ModemLink::configurePort(const SettingsRecord& settings)
     MSComm1.setSThreshold(1);
 }
 
+// The port is opened once for all the commands, and each waits for the reply to the one
+// before: a reply that came later would be taken for the answer to the next command, or for
+// a call's result. A command the modem refuses or leaves unanswered is noted, and the start
+// goes on. A port that cannot be opened is reported by the answer and dial windows.
 void ModemLink::sendInitialisationCommands(const SettingsRecord& settings)
 {
-    sendCommand("ATX4");
-    if (settings.useCompression)
-        sendCommand("AT%C3");
-    sendCommand("AT+MS=56,1");
-    QByteArray volume = QByteArray::number(settings.speakerVolume);
-    if (settings.speakerVolume >= 0)
-        volume.prepend(' ');
-    sendCommand("ATL" + volume);
-    if (settings.speakerUntilConnect)
-        sendCommand("ATM1");
-    if (settings.speakerAlwaysOn)
-        sendCommand("ATM2");
-    if (settings.pulseDial)
-        sendCommand("ATP");
-    else if (settings.toneDial)
-        sendCommand("ATT");
+    startUpRefusals_.clear();
+    MSComm1.setPortOpen(true);
+    if (!MSComm1.PortOpen()) {
+        qCDebug(lcModem).noquote() << "start-up: the port cannot be opened:" << MSComm1.LastError();
+        return;
+    }
+    const QPointer<ModemLink> alive(this);
+    startingUp_ = true;
+    for (const QByteArray& command : ModemStartUpCommands(settings)) {
+        if (shutDown_ || !MSComm1.PortOpen())
+            break;
+        writeCommand(command);
+        const std::optional<ModemResultCode> reply = awaitReply(replyTimeoutMs_);
+        if (!alive)
+            return;
+        if (reply == ModemResultCode::Ok)
+            continue;
+        startUpRefusals_.append(command);
+        qCDebug(lcModem).noquote()
+            << "start-up: the modem did not accept" << QString::fromLatin1(command) << "-"
+            << (reply ? QStringLiteral("it replied ERROR")
+                      : QStringLiteral("no reply within %1 ms").arg(replyTimeoutMs_));
+    }
+    startingUp_ = false;
+    if (!shutDown_)
+        MSComm1.setPortOpen(false);
 }
 
-// Each command opens the port, writes and closes it again; the port lets the bytes drain
-// before it closes, so none is lost. A port that cannot be opened loses the command: the
-// answer and dial windows report that port when they open it.
-void ModemLink::sendCommand(const QByteArray& command)
+void ModemLink::writeCommand(const QByteArray& command, bool lineEnd, bool echoed)
 {
+    reply_.reset();
+    replies_.commandWritten(command, echoed);
     logModemCommand(command);
-    MSComm1.setPortOpen(true);
-    MSComm1.Output(command + "\r\n");
-    MSComm1.setPortOpen(false);
+    MSComm1.Output(lineEnd ? command + "\r\n" : command);
+}
+
+std::optional<ModemResultCode> ModemLink::awaitReply(int milliseconds)
+{
+    if (!reply_)
+        waitUntil(milliseconds, [this] { return reply_.has_value() || !MSComm1.PortOpen(); });
+    return reply_;
+}
+
+// Every event that could settle `done` (a line from the modem, a change of carrier detect)
+// wakes the wait, and so does the deadline: nothing polls.
+bool ModemLink::waitUntil(int milliseconds, const std::function<bool()>& done)
+{
+    const QPointer<ModemLink> alive(this);
+    QTimer deadline;
+    deadline.setSingleShot(true);
+    deadline.setTimerType(Qt::PreciseTimer);
+    deadline.start(std::max(0, milliseconds));
+    while (alive && !done() && deadline.isActive())
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    return alive && done();
+}
+
+void ModemLink::writeCallCommand(const QByteArray& command)
+{
+    MSComm1.setInBufferCount(0);
+    UseString.clear();
+    lines_.clear();
+    mayBeOnline_ = true;
+    QByteArray bare = command;
+    while (bare.endsWith('\n') || bare.endsWith('\r'))
+        bare.chop(1);
+    replies_.commandWritten(bare);
+    logModemCommand(command);
+    MSComm1.Output(command);
 }
 
 void ModemLink::OnComm()
 {
+    // While the start-up or the hang-up talks to the modem, what it says is theirs.
+    const bool dialogue = startingUp_ || hangingUp_;
     switch (MSComm1.CommEvent()) {
     case SerialPort::comEventRxOver:
-        engine_.messageBoxes().show(QStringLiteral("Some Data was lost during transfer."),
-                                    QString(), BoxIcon::None, BoxButtons::Ok);
+        if (!dialogue)
+            showLineErrorLater(QStringLiteral("Some Data was lost during transfer."));
         break;
     case SerialPort::comEventRxParity:
-        engine_.messageBoxes().show(QStringLiteral("Parity Error !"), QString(), BoxIcon::None,
-                                    BoxButtons::Ok);
+        if (!dialogue)
+            showLineErrorLater(QStringLiteral("Parity Error !"));
         break;
     case SerialPort::comEvCD:
+        if (MSComm1.CDHolding())
+            carrierSeenOn_ = true;
+        if (dialogue)
+            break;
         if (MSComm1.CDHolding())
             carrierUp();
         else
@@ -214,11 +268,14 @@ void ModemLink::watchForHangUp()
 }
 
 // Lines are handled in the order they came; a line handled inside a box that an earlier
-// line opened would overtake it, so a nested call leaves the queue to the outer one.
+// line opened would overtake it, so a nested call leaves the queue to the outer one. Not so
+// while the start-up or the hang-up waits for the modem (the way out after a carrier loss
+// runs inside the line that told it): every line is then theirs, and their reply cannot wait.
 void ModemLink::handleQueuedLines()
 {
-    if (handlingLines_)
+    if (handlingLines_ && !startingUp_ && !hangingUp_)
         return;
+    const bool outermost = !handlingLines_;
     handlingLines_ = true;
     QPointer<ModemLink> alive(this);
     while (alive && !shutDown_ && !lines_.empty()) {
@@ -226,7 +283,7 @@ void ModemLink::handleQueuedLines()
         lines_.pop_front();
         HandleModemLine(line);
     }
-    if (alive)
+    if (alive && outermost)
         handlingLines_ = false;
 }
 
@@ -254,6 +311,17 @@ void ModemLink::HandleModemLine(QByteArray& line)
         qCDebug(lcModem).noquote() << "from the modem:" << QString::fromLatin1(result.word);
     else
         qCDebug(lcModem) << "from the modem:" << line.size() << "bytes outside a frame";
+    const ModemReplyTracker::Verdict verdict =
+        Connected ? ModemReplyTracker::Verdict::NotAReply : replies_.lineArrived(line);
+    if (verdict == ModemReplyTracker::Verdict::Reply)
+        reply_ = result.code;
+    else if (verdict == ModemReplyTracker::Verdict::Late)
+        qCDebug(lcModem) << "a late reply to an earlier command: no result of anything now";
+    if (startingUp_ || hangingUp_) {
+        if (result.code != ModemResultCode::NotAResult)
+            line.clear();
+        return;
+    }
     // Once the call has ended, what the modem says about it is no news.
     if (result.code == ModemResultCode::NotAResult || carrierLostHandled_)
         return;
@@ -270,8 +338,9 @@ void ModemLink::HandleModemLine(QByteArray& line)
     case ModemResultCode::Ring:
         if (engine_.isAnswerWindowVisible())
             engine_.showAnswerWindowRinging();
-        logModemCommand("ATA");
-        MSComm1.Output("ATA");
+        // Typed with no line end, so it has no echo line of its own to wait for.
+        mayBeOnline_ = true;
+        writeCommand("ATA", false, false);
         return;
     case ModemResultCode::NoCarrier:
         // Once the call is up, this is the other side hanging up, whether or not carrier
@@ -294,7 +363,10 @@ void ModemLink::HandleModemLine(QByteArray& line)
         callFailed(NoAnswerText);
         return;
     case ModemResultCode::Error:
-        // Otherwise the modem refused a command of the user's, and nothing waits on it.
+        // Only the reply to the call's own command is its result; any other ERROR answers
+        // an earlier command (a late start-up reply), or one of the user's.
+        if (verdict != ModemReplyTracker::Verdict::Reply)
+            return;
         if (engine_.isDialingWindowVisible()) {
             callFailed(failureText);
         } else if (engine_.isAnswerWindowVisible()) {
@@ -310,8 +382,17 @@ void ModemLink::HandleModemLine(QByteArray& line)
     }
 }
 
+void ModemLink::callCameUp()
+{
+    mayBeOnline_ = true;
+    callWasUp_ = true;
+    ++callsUp_;
+    engine_.messageBoxes().closeBoxes(this);
+}
+
 void ModemLink::connectOnResult()
 {
+    callCameUp();
     Connected = true;
     engine_.startCallClock();
     engine_.showStatusWindow();
@@ -324,20 +405,48 @@ void ModemLink::connectOnResult()
 }
 
 // A call that could not be made or answered: the reason in a box, and from the dialing
-// window back to the dialer, the number kept.
+// window back to the dialer, the number kept. The box opens from the event loop once the
+// lines in hand are handled, so that the modem is heard while it is open; a call that comes
+// up after all closes it.
 void ModemLink::callFailed(const QString& text)
 {
+    mayBeOnline_ = false;
     if (engine_.isDialingWindowVisible())
         engine_.dialingAnswered();
+    QTimer::singleShot(0, this,
+                       [this, text, callsUp = callsUp_] { showCallFailure(text, callsUp); });
+}
+
+void ModemLink::showCallFailure(const QString& text, quint64 callsUp)
+{
+    if (shutDown_ || callsUp != callsUp_)
+        return;
     QPointer<ModemLink> alive(this);
-    engine_.messageBoxes().show(text, QString(), BoxIcon::None, BoxButtons::Ok);
-    if (alive && engine_.isDialingWindowVisible())
+    engine_.messageBoxes().showClosable(text, QString(), BoxIcon::None, BoxButtons::Ok, this);
+    if (alive && !shutDown_ && callsUp == callsUp_ && engine_.isDialingWindowVisible())
         engine_.returnToDialer();
+}
+
+// From the event loop too, and one of each at a time: a burst of line errors would otherwise
+// stack boxes, each holding up the port's handler that raised it.
+void ModemLink::showLineErrorLater(const QString& text)
+{
+    if (lineErrorBoxes_.contains(text))
+        return;
+    lineErrorBoxes_.append(text);
+    QTimer::singleShot(0, this, [this, text] {
+        QPointer<ModemLink> alive(this);
+        if (!shutDown_)
+            engine_.messageBoxes().show(text, QString(), BoxIcon::None, BoxButtons::Ok);
+        if (alive)
+            lineErrorBoxes_.removeOne(text);
+    });
 }
 
 void ModemLink::carrierUp()
 {
     const bool answering = engine_.isAnswerWindowVisible();
+    callCameUp();
     Connected = true;
     // When carrier detect comes before the "CONNECT" line, that line is never cut as a line
     // (connected mode cuts only link frames), so the clock starts here.
@@ -357,6 +466,8 @@ void ModemLink::carrierLost()
     if (carrierLostHandled_)
         return;
     carrierLostHandled_ = true;
+    // The modem is back in command state: it said so, or carrier detect did.
+    mayBeOnline_ = false;
     Connected = false;
     engine_.hideStatusWindow();
     QPointer<ModemLink> alive(this);
@@ -413,6 +524,17 @@ void ModemLink::onWinsockDown()
 }
 
 void ModemLink::shutDown()
+{
+    if (shutDown_)
+        return;
+    const QPointer<ModemLink> alive(this);
+    HangUp();
+    if (alive)
+        closeDown();
+}
+
+// Without the hang-up's waits: what is left when the link itself goes.
+void ModemLink::closeDown()
 {
     if (shutDown_)
         return;

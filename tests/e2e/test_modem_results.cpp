@@ -8,13 +8,16 @@
 #include "engine/calls/form3.h"
 #include "engine/calls/form4.h"
 #include "engine/channels/form2.h"
+#include "engine/qtmessageboxes.h"
 #include "engine/settings/settingsfile.h"
 #include "platform/modemline.h"
 #include "tests/e2e/chatuser.h"
 #include "tests/e2e/enginepair.h"
 
+#include <QElapsedTimer>
 #include <QLocalSocket>
 #include <QRadioButton>
+#include <functional>
 
 using namespace tellaran;
 using namespace tellaran::testing;
@@ -80,13 +83,17 @@ private:
 
 struct Computer
 {
-    Computer(const QString& name, const QString& exchange, int trainingDelayMs = 100)
+    using MakeUp = std::function<void(VirtualModemOptions&)>;
+    Computer(const QString& name, const QString& exchange, int trainingDelayMs = 100,
+             MakeUp makeUp = {})
         : computer(name, exchange, 0,
-                   [this, trainingDelayMs](const portmap::PortTarget&,
-                                           const VirtualModemOptions& modem) {
+                   [this, trainingDelayMs, makeUp](const portmap::PortTarget&,
+                                                   const VirtualModemOptions& modem) {
                        VirtualModemOptions options = modem;
                        options.ringIntervalMs = 300;
                        options.trainingDelayMs = trainingDelayMs;
+                       if (makeUp)
+                           makeUp(options);
                        auto tapped = std::make_unique<TappedModem>(createVirtualModem(options));
                        tap = tapped.get();
                        return std::unique_ptr<SerialBackend>(std::move(tapped));
@@ -154,6 +161,9 @@ private Q_SLOTS:
     void hangUpToldOnlyByNoCarrier();
     void aModemThatNeverAnswersIsHungUp();
     void aFailedAnswerWaitsAgain();
+    void lateModemsThatRefuseCommandsConnect();
+    void disconnectHangsUpAModemThatIgnoresDtr();
+    void realBoxesCloseWhenTheirOwnerSays();
 
 private:
     QTemporaryDir exchange_;
@@ -271,13 +281,22 @@ void TestModemResults::hangUpToldOnlyByNoCarrier()
 
     QTest::mouseClick(control<QWidget>(ann.engine().statusWindow(), "Button6"), Qt::LeftButton);
     QCOMPARE(ann.computer.ended, 1);
+    QElapsedTimer clock;
+    clock.start();
     QTRY_COMPARE_WITH_TIMEOUT(bob.computer.ended, 1, waitMs);
+    // The way out runs inside the line that told of the hang-up; the reply to its ATH is
+    // still heard at once, not after the two seconds it may take.
+    QVERIFY2(clock.elapsed() < 1500, qPrintable(QString::number(clock.elapsed())));
     QCOMPARE(bob.boxes(), QStringList{QStringLiteral("Remote computer disconnected")});
     const QByteArray stored = SettingsFile(bob.engine().programDir()).ReadStoredTime();
     QCOMPARE(stored, bob.engine().dialerTimeText().toLatin1());
     QVERIFY(stored != "00:00:00");
-    QVERIFY(bob.tap->read.endsWith("\r\nNO CARRIER\r\n"));
+    QVERIFY(bob.tap->read.contains("\r\nNO CARRIER\r\n"));
     QVERIFY(bob.tap->carrier.isEmpty());
+    // Carrier detect cannot show that Bob's modem hung up, but the modem said it did: "ATH"
+    // on the way out makes sure, with no escape.
+    QVERIFY(bob.tap->written.endsWith("ATH\r\n"));
+    QVERIFY(!bob.tap->written.contains("+++"));
 }
 
 void TestModemResults::aModemThatNeverAnswersIsHungUp()
@@ -331,6 +350,71 @@ void TestModemResults::aFailedAnswerWaitsAgain()
     Computer bob(QStringLiteral("bob"), exchange_.path());
     QVERIFY(bob.dial(QStringLiteral("ann")));
     QVERIFY(bothConnected(ann, bob));
+}
+
+// Modems that reply 300 ms late and know neither AT%C3 nor ATL: the start-up takes each
+// reply in turn, nothing late is taken for a result, and the call comes up with no box.
+void TestModemResults::lateModemsThatRefuseCommandsConnect()
+{
+    const Computer::MakeUp late = [](VirtualModemOptions& options) {
+        options.replyDelayMs = 300;
+        options.rejectedCommands = {"AT%C3", "ATL"};
+    };
+    Computer ann(QStringLiteral("ann"), exchange_.path(), 100, late);
+    Computer bob(QStringLiteral("bob"), exchange_.path(), 100, late);
+    QVERIFY(ann.answerMode());
+    const QString log = control<QPlainTextEdit>(ann.calls().form4(), "Text1")->toPlainText();
+    QVERIFY2(log.contains(QStringLiteral("The modem did not accept AT%C3\nThe modem did not "
+                                         "accept ATL 2\nWaiting For Connection...")),
+             qPrintable(log));
+    QVERIFY(bob.dial(QStringLiteral("ann")));
+    QVERIFY(bothConnected(ann, bob));
+    for (Computer* computer : {&ann, &bob}) {
+        QCOMPARE(computer->tap->written.count("AT%C3\r\n"), 1);
+        QCOMPARE(computer->engine().modemStartUpRefusals(), (QByteArrayList{"AT%C3", "ATL 2"}));
+        QVERIFY(computer->boxes().isEmpty());
+    }
+}
+
+// DTR does not hang up Bob's modem: his Disconnect goes on to the escape and ATH, at the
+// real guard times, and Ann sees the call end.
+void TestModemResults::disconnectHangsUpAModemThatIgnoresDtr()
+{
+    Computer ann(QStringLiteral("ann"), exchange_.path());
+    Computer bob(QStringLiteral("bob"), exchange_.path(), 100,
+                 [](VirtualModemOptions& options) { options.ignoreDtr = true; });
+    QVERIFY(ann.answerMode());
+    QVERIFY(bob.dial(QStringLiteral("ann")));
+    QVERIFY(bothConnected(ann, bob));
+    const qsizetype before = bob.tap->written.size();
+    QElapsedTimer clock;
+    clock.start();
+    QTest::mouseClick(control<QWidget>(bob.engine().statusWindow(), "Button6"), Qt::LeftButton);
+    const qint64 took = clock.elapsed();
+    QCOMPARE(bob.computer.ended, 1);
+    QCOMPARE(bob.tap->written.mid(before), QByteArray("+++ATH\r\n"));
+    QVERIFY(bob.tap->dtr.contains(false));
+    // A second for carrier detect, then 1.1 s of silence on each side of the escape.
+    QVERIFY2(took >= 3200 && took < 4500, qPrintable(QString::number(took)));
+    QTRY_COMPARE_WITH_TIMEOUT(ann.computer.ended, 1, waitMs);
+    QCOMPARE(ann.boxes(), QStringList{QStringLiteral("Remote computer disconnected")});
+}
+
+// The program's own boxes, not the scripted ones: closed by their owner, a question returns
+// the answer that commits to nothing; another owner's box stays.
+void TestModemResults::realBoxesCloseWhenTheirOwnerSays()
+{
+    QtMessageBoxes boxes;
+    int owner = 0;
+    int other = 0;
+    QTimer::singleShot(100, [&] { boxes.closeBoxes(&other); });
+    QTimer::singleShot(300, [&] { boxes.closeBoxes(&owner); });
+    QElapsedTimer clock;
+    clock.start();
+    QCOMPARE(boxes.showClosable(QStringLiteral("Still there?"), QString(), BoxIcon::Question,
+                                BoxButtons::YesNo, &owner),
+             BoxAnswer::No);
+    QVERIFY(clock.elapsed() >= 295);
 }
 
 QTEST_MAIN(TestModemResults)

@@ -50,6 +50,7 @@ private Q_SLOTS:
     void resultFraming();
     void resultFormsAndCarrierDetect();
     void callerIdSettingsAndText();
+    void commandsSomeModemsRefuseAndDtrModes();
     void testLinesAndCallerLine();
     void escapeNeedsGuardTimes();
     void pacerKeepsTheRateExactly();
@@ -200,13 +201,31 @@ void TestModemCommands::resultFormsAndCarrierDetect()
     QVERIFY(modem.resultText(ModemResult::Connect).endsWith("\r\nCONNECT/ARQ/V90/LAPM/V42BIS\r\n"));
     QCOMPARE(modem.resultText(ModemResult::NoDialToneOneWord), QByteArray("\r\nNO DIALTONE\r\n"));
 
-    for (const char* line : {"ATV2", "ATW3", "AT&C2", "AT&D0"})
+    for (const char* line : {"ATV2", "ATW3", "AT&C2", "AT&D1", "AT&X"})
         QVERIFY2(modem.execute(line).error, line);
     // Factory settings: words, plain CONNECT, carrier detect following the carrier.
     modem.execute("ATZ");
     QVERIFY(!modem.numericResults());
     QVERIFY(!modem.carrierDetectAlwaysOn());
     QCOMPARE(modem.resultText(ModemResult::Connect, 56000), QByteArray("\r\nCONNECT 56000\r\n"));
+}
+
+// Modems of other makers: commands they do not know, DTR ignored from power-up through ATZ,
+// and the escape sent to a modem in command state already.
+void TestModemCommands::commandsSomeModemsRefuseAndDtrModes()
+{
+    ModemCommandInterpreter modem;
+    modem.setRejectedCommands({"AT%C3", "atl"});
+    for (const char* line : {"AT%C3", "ATL 2", "ATX4L0"})
+        QVERIFY2(modem.execute(line).error, line);
+    QVERIFY(!modem.execute("AT%C0X4M1").error);
+    modem.setPowerUpIgnoresDtr(true);
+    QVERIFY(!modem.execute("AT&D2").error);
+    QVERIFY(!modem.ignoresDtr());
+    modem.execute("ATZ");
+    QVERIFY(modem.ignoresDtr());
+    QVERIFY(modem.execute("ATL2").error);
+    QCOMPARE(typeAll(modem, "+++ATH\r\n").lines, QList<QByteArray>{"ATH"});
 }
 
 void TestModemCommands::callerIdSettingsAndText()

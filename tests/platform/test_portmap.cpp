@@ -19,7 +19,11 @@ private Q_SLOTS:
         const auto records = portmap::readPortMap("3,\"/dev/ttyACM0\"\r\n"
                                                   "4,\"modem:7\"\r\n"
                                                   "5,\"modem:10.0.0.2:5000@0\"\r\n"
-                                                  "6,\"modem:9@9600\"\r\n");
+                                                  "6,\"modem:9@9600\"\r\n"
+                                                  "7,\"modem:8@0  reply-delay=300 "
+                                                  "reject=AT%C3,ATL ignore-dtr\"\r\n"
+                                                  "8,\"modem:8 reply-delay=3s\"\r\n"
+                                                  "8,\"modem:8 answer-late\"\r\n");
         const auto target = [&](int port) { return portmap::resolvePort(records, port); };
         QCOMPARE(target(3).kind, PortTarget::Device);
         QCOMPARE(target(3).device, QStringLiteral("/dev/ttyACM0"));
@@ -31,6 +35,18 @@ private Q_SLOTS:
         QCOMPARE(target(5).lineRate, 0);
         QCOMPARE(target(5).text(), QStringLiteral("modem:10.0.0.2:5000@0"));
         QCOMPARE(target(6).lineRate, 9600);
+        // A modem made to behave as some real ones do; its text reads back the same.
+        QCOMPARE(target(7).line, QStringLiteral("8"));
+        QCOMPARE(target(7).lineRate, 0);
+        QCOMPARE(target(7).replyDelayMs, 300);
+        QCOMPARE(target(7).rejectedCommands, (QByteArrayList{"AT%C3", "ATL"}));
+        QVERIFY(target(7).ignoreDtr);
+        PortTarget again;
+        QVERIFY(portmap::parseTarget(target(7).text(), &again));
+        QCOMPARE(again, target(7));
+        QVERIFY(!target(4).ignoreDtr && target(4).replyDelayMs == 0);
+        // An option it does not know, or a delay that is no number, makes no target.
+        QCOMPARE(target(8).kind, PortTarget::Device);
         // Unmapped numbers: port n is /dev/ttyS<n-1>; below 1 there is nothing.
         QCOMPARE(target(1).device, QStringLiteral("/dev/ttyS0"));
         QCOMPARE(target(12).text(), QStringLiteral("/dev/ttyS11"));

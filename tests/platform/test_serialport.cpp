@@ -8,6 +8,7 @@
 #include <QFile>
 #include <QSignalSpy>
 #include <QTemporaryDir>
+#include <QThread>
 #include <QTimer>
 #include <QtTest>
 #include <memory>
@@ -161,6 +162,32 @@ private Q_SLOTS:
         QVERIFY(pty.send("RING\r\n"));
         QTRY_VERIFY(!port->PortOpen());
         QCOMPARE(port->Input(), QByteArray());
+    }
+
+    // What the modem said before is thrown away when asked, in the driver too. A pty has no
+    // carrier detect to read; a device that reports it does.
+    void waitingInputIsThrownAwayAndCarrierDetectMayBeUnreadable()
+    {
+        PseudoTerminal pty;
+        auto port = portOnPty(pty);
+        port->setPortOpen(true);
+        QVERIFY(port->PortOpen());
+        QVERIFY(!port->CDReadable());
+        QVERIFY(pty.send("\r\nERROR\r\n"));
+        // Into the driver's queue, with no event loop to read it out.
+        QThread::msleep(200);
+        port->setInBufferCount(0);
+        QVERIFY(pty.send("OK\r\n"));
+        QByteArray input;
+        QTRY_COMPARE((input += port->Input(), input), QByteArray("OK\r\n"));
+        port->setPortOpen(false);
+
+        PseudoTerminal wired;
+        LineState line;
+        line.carrierDetect = false;
+        auto probed = portOnPtyWithProbe(wired, line);
+        probed->setPortOpen(true);
+        QVERIFY(probed->CDReadable());
     }
 
     void closingRightAfterOutputStillDeliversIt()

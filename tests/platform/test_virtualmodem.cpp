@@ -8,6 +8,7 @@
 #include <QTcpServer>
 #include <QTemporaryDir>
 #include <QtTest>
+#include <functional>
 
 #include <sys/socket.h>
 #include <sys/un.h>
@@ -23,7 +24,8 @@ constexpr int waitMs = 5000;
 class Terminal
 {
 public:
-    Terminal(const QString& exchangeDir, const QString& line, int lineRate = 0)
+    Terminal(const QString& exchangeDir, const QString& line, int lineRate = 0,
+             const std::function<void(VirtualModemOptions&)>& makeUp = {})
     {
         VirtualModemOptions options;
         options.line = line;
@@ -31,6 +33,8 @@ public:
         options.lineRate = lineRate;
         options.ringIntervalMs = 100;
         options.trainingDelayMs = 50;
+        if (makeUp)
+            makeUp(options);
         modem = createVirtualModem(options);
         QObject::connect(modem.get(), &SerialBackend::readyRead,
                          [this] { received += modem->readAll(); });
@@ -103,6 +107,7 @@ private Q_SLOTS:
     void testLinesAnswerAsSet();
     void callerIdBetweenTheFirstTwoRings();
     void carrierDetectHeldOn();
+    void lateRepliesInTurn();
 
 private:
     QString dir() const { return m_exchange.path(); }
@@ -543,6 +548,25 @@ void TestVirtualModem::carrierDetectHeldOn()
     a.type("AT&C1\r");
     QVERIFY(QTest::qWaitFor([&] { return a.carrier == QList<bool>({true, false}); }, waitMs));
     QVERIFY(!a.modem->carrierDetect());
+}
+
+// A modem of another make, replying late: the echo at once, the reply after the delay, and
+// the next command's echo behind it, as a modem handles its commands in turn.
+void TestVirtualModem::lateRepliesInTurn()
+{
+    Terminal a(dir(), QStringLiteral("800"), 0, [](VirtualModemOptions& options) {
+        options.replyDelayMs = 300;
+        options.rejectedCommands = {"AT%C3"};
+    });
+    QVERIFY(a.open());
+    QElapsedTimer clock;
+    clock.start();
+    a.type("AT%C3\r\nATX4\r\n");
+    QVERIFY(a.waitFor("AT%C3\r"));
+    QVERIFY(a.waitFor("ERROR"));
+    QVERIFY2(clock.elapsed() >= 295, qPrintable(QString::number(clock.elapsed())));
+    QVERIFY(a.waitFor("OK"));
+    QCOMPARE(a.received, QByteArray("AT%C3\r\r\nERROR\r\nATX4\r\r\nOK\r\n"));
 }
 
 QTEST_GUILESS_MAIN(TestVirtualModem)

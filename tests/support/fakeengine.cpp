@@ -28,6 +28,23 @@ SerialPort& FakeEngine::modemPort()
     return *port_;
 }
 
+void FakeEngine::writeCallCommand(const QByteArray& command)
+{
+    callCommands.append(command);
+    modemPort().Output(command);
+}
+
+void FakeEngine::hangUpModem()
+{
+    if (!isModemWindowLoaded() || !modemPort().PortOpen())
+        return;
+    ++modemHangUps;
+    SerialPort& port = modemPort();
+    port.setDTREnable(false);
+    port.setPortOpen(false);
+    port.setDTREnable(true);
+}
+
 Form2& FakeEngine::statusWindow()
 {
     if (!status_) {

@@ -31,6 +31,11 @@ public:
         return ownRelayConnection && ownRelayConnection(peer, peerPort);
     }
     SerialPort& modemPort() override;
+    // As the modem window does, less the waiting: the command goes out and is recorded.
+    void writeCallCommand(const QByteArray& command) override;
+    QByteArrayList modemStartUpRefusals() const override { return startUpRefusals; }
+    // DTR dropped and the port closed; counted.
+    void hangUpModem() override;
     TrafficCounters& counters() override { return trafficCounters; }
     void trafficCountersChanged() override { ++trafficCounterChanges; }
     bool useCompressionTicked() override { return compressionTicked; }
@@ -90,6 +95,9 @@ public:
     bool connected = false;
     int endProgramCalls = 0;
     int modemPortReached = 0;
+    QByteArrayList callCommands;
+    QByteArrayList startUpRefusals;
+    int modemHangUps = 0;
     bool modeWindowVisible = false;
     int settingsDialogShown = 0;
     bool installationFlag = false;

@@ -91,6 +91,18 @@ private Q_SLOTS:
                  QStringList({"Port Open...", "Waiting For Connection..."}));
     }
 
+    // Commands the modem did not know at start-up are harmless, and the log says which.
+    void startUpRefusalsAreLogged()
+    {
+        start(true);
+        engine_->startUpRefusals = {"AT%C3", "ATL 2"};
+        calls_->showAnswerWindow();
+        QCOMPARE(logLines(&calls_->form4()),
+                 QStringList({"Port Open...", "The modem did not accept AT%C3",
+                              "The modem did not accept ATL 2", "Waiting For Connection..."}));
+        QCOMPARE(engine_->callCommands, QByteArrayList{"ATE1S0=1\r\n"});
+    }
+
     void stripScrollsWithoutAGap()
     {
         start(true);

@@ -131,6 +131,21 @@ private Q_SLOTS:
         QCOMPARE(engine_->boxes.boxes().size(), 1);
     }
 
+    // Every other test shortens it: here it runs as delivered, a minute and a half.
+    void theWatchdogRunsNinetySeconds()
+    {
+        start(true);
+        dial("0815");
+        QVERIFY(calls_->dialWatchdog().isActive());
+        QCOMPARE(calls_->dialWatchdog().interval(), 90000);
+        const int left = calls_->dialWatchdog().remainingTime();
+        // A coarse timer keeps within 5 %.
+        QVERIFY2(left > 85500 && left <= 94500, qPrintable(QString::number(left)));
+        QTest::qWait(300);
+        QVERIFY(calls_->isDialingWindowVisible());
+        QVERIFY(calls_->dialWatchdog().remainingTime() <= left - 250);
+    }
+
     void anEmptyNumberIsRefused()
     {
         start(true);

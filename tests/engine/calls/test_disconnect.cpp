@@ -56,6 +56,8 @@ private Q_SLOTS:
         DisconnectCall(*engine_);
         QCOMPARE(engine_->boxes.boxes().size(), 1);
         QCOMPARE(storedTime(), QByteArray("00:07:42"));
+        // Hung up, not only closed: DTR alone may not end the call.
+        QCOMPARE(engine_->modemHangUps, 1);
         QVERIFY(!engine_->modemPort().PortOpen());
         QCOMPARE(engine_->endProgramCalls, 1);
     }
@@ -93,6 +95,7 @@ private Q_SLOTS:
         QCOMPARE(engine_->boxes.boxes().size(), 4);
         QCOMPARE(engine_->boxes.boxes().last().title, "Warning");
         QCOMPARE(storedTime(), QByteArray("00:08:00"));
+        QCOMPARE(engine_->modemHangUps, 1);
         QVERIFY(!engine_->modemPort().PortOpen());
         QVERIFY(!engine_->connected);
         QCOMPARE(engine_->endProgramCalls, 1);

@@ -8,6 +8,7 @@
 #include "platform/portmap.h"
 #include "tests/support/fakeengine.h"
 
+#include <QElapsedTimer>
 #include <QFile>
 #include <QLoggingCategory>
 #include <QMap>
@@ -20,10 +21,19 @@ using namespace tellaran::testing;
 namespace {
 
 // The modem as the port sees it: records every write with the open it belongs to, and lets
-// the test deliver bytes and carrier changes.
+// the test deliver bytes and carrier changes. With autoReply it answers each command line
+// as a modem does, echo first, after replyDelay (per command in delays); a modem handles its
+// commands in turn, so what it says waits behind a reply still due.
 class ScriptedModem : public SerialBackend
 {
 public:
+    ScriptedModem()
+    {
+        clock.start();
+        saying_.setSingleShot(true);
+        saying_.setTimerType(Qt::PreciseTimer);
+        QObject::connect(&saying_, &QTimer::timeout, this, [this] { sayWhatIsDue(); });
+    }
     bool open(const SerialLineSettings& settings, QString*) override
     {
         lastSettings = settings;
@@ -32,12 +42,24 @@ public:
     }
     void close() override { isOpen_ = false; }
     bool isOpen() const override { return isOpen_; }
-    void write(const QByteArray& bytes) override { writes.append(bytes); }
+    void write(const QByteArray& bytes) override
+    {
+        writes.append(bytes);
+        writeTimes.append(clock.elapsed());
+        if (autoReply)
+            reply(bytes);
+    }
     QByteArray readAll() override { return std::exchange(incoming_, QByteArray()); }
     qint64 bytesAvailable() const override { return incoming_.size(); }
     qint64 outputPending() const override { return 0; }
     bool carrierDetect() const override { return carrier_; }
-    void setDtr(bool) override {}
+    bool canReadCarrierDetect() const override { return carrierReadable; }
+    void setDtr(bool on) override
+    {
+        dtr.append(on);
+        if (!on && hangsUpOnDtr && carrier_)
+            setCarrier(false);
+    }
     void setRts(bool) override {}
 
     void receive(const QByteArray& bytes)
@@ -45,6 +67,8 @@ public:
         incoming_ += bytes;
         Q_EMIT readyRead();
     }
+    // Bytes waiting in the device, with no event yet.
+    void leaveWaiting(const QByteArray& bytes) { incoming_ += bytes; }
     void setCarrier(bool on)
     {
         carrier_ = on;
@@ -53,13 +77,66 @@ public:
     void raiseLineError(int code) { Q_EMIT lineError(code); }
 
     QByteArrayList writes;
+    QList<qint64> writeTimes;
+    QList<bool> dtr;
     SerialLineSettings lastSettings;
     int opens = 0;
+    QElapsedTimer clock;
+
+    bool autoReply = true;
+    int replyDelay = 0;
+    QMap<QByteArray, int> delays;
+    QByteArrayList rejected;
+    // Commands it never answers (no echo either).
+    QByteArrayList silent;
+    bool answersEscape = true;
+    bool hangsUpOnDtr = true;
+    bool carrierReadable = true;
 
 private:
+    void reply(const QByteArray& bytes)
+    {
+        if (bytes == "+++") {
+            if (answersEscape)
+                say(QByteArray(), "\r\nOK\r\n", replyDelay);
+            return;
+        }
+        if (!bytes.endsWith("\r\n"))
+            return;
+        const QByteArray command = bytes.chopped(2);
+        if (silent.contains(command))
+            return;
+        say(command + "\r", rejected.contains(command) ? "\r\nERROR\r\n" : "\r\nOK\r\n",
+            delays.value(command, replyDelay));
+    }
+    // In order, as a serial line delivers it, each at its time.
+    void say(const QByteArray& echo, const QByteArray& result, int delay)
+    {
+        const qint64 echoAt = std::max(clock.elapsed(), due_);
+        due_ = echoAt + delay;
+        if (!echo.isEmpty())
+            said_.push_back({echoAt, echo});
+        said_.push_back({due_, result});
+        if (!saying_.isActive())
+            saying_.start(int(std::max<qint64>(0, said_.front().first - clock.elapsed())));
+    }
+    void sayWhatIsDue()
+    {
+        while (!said_.empty() && said_.front().first <= clock.elapsed()) {
+            const QByteArray bytes = said_.front().second;
+            said_.pop_front();
+            receive(bytes);
+        }
+        if (!said_.empty() && !saying_.isActive())
+            saying_.start(int(std::max<qint64>(0, said_.front().first - clock.elapsed())));
+    }
+
     bool isOpen_ = false;
     bool carrier_ = false;
     QByteArray incoming_;
+    qint64 due_ = 0;
+    std::deque<std::pair<qint64, QByteArray>> said_;
+    QTimer saying_;
 };
 
 // A local program registered on the engine's channel server.
@@ -89,18 +166,23 @@ struct Bench
                                             const VirtualModemOptions&) {
             auto backend = std::make_unique<ScriptedModem>();
             modem = backend.get();
+            if (makeUp)
+                makeUp(*backend);
             return backend;
         };
         link = std::make_unique<ModemLink>(engine, environment);
         link->setReconnectDelay(20);
     }
-    // The start-up, then the port opened as the answer or dial command opens it.
+    // The start-up, then the port opened as the answer or dial command opens it; from here
+    // on the test says what the modem says.
     void loadAndOpen()
     {
         engine.statusWindow();
         link->Load();
         link->MSComm1.setPortOpen(true);
         modem->writes.clear();
+        modem->writeTimes.clear();
+        modem->autoReply = false;
     }
     bool winsockUp()
     {
@@ -110,6 +192,8 @@ struct Bench
 
     FakeEngine engine;
     ScriptedModem* modem = nullptr;
+    // How the modem behaves, given before it is first opened.
+    std::function<void(ScriptedModem&)> makeUp;
     std::unique_ptr<ModemLink> link;
 };
 
@@ -163,6 +247,12 @@ private Q_SLOTS:
     void startUpConfiguresThePortAndSendsTheCommands_data();
     void startUpConfiguresThePortAndSendsTheCommands();
     void startUpDoesNotConnectWinsockTwice();
+    void startUpWaitsForEachReply();
+    void onlyTheCallsOwnReplyIsItsResult();
+    void theModemIsHeardWhileAFailureBoxIsOpen_data();
+    void theModemIsHeardWhileAFailureBoxIsOpen();
+    void hangUpGoesAsFarAsItMust_data();
+    void hangUpGoesAsFarAsItMust();
     void commandModeLines();
     void resultWordsShowTheirMessages_data();
     void resultWordsShowTheirMessages();
@@ -224,7 +314,7 @@ void TestModemLink::startUpConfiguresThePortAndSendsTheCommands()
     QFETCH(QByteArrayList, expected);
     // One open and one write per command, and the port closed again after them.
     QCOMPARE(bench.modem->writes, commandsAsSent(expected));
-    QCOMPARE(bench.modem->opens, expected.size());
+    QCOMPARE(bench.modem->opens, 1);
     QVERIFY(!bench.link->MSComm1.PortOpen());
     QVERIFY(!bench.link->Connected);
     QCOMPARE(bench.link->MSComm1.CommPort(), 4);
@@ -245,6 +335,162 @@ void TestModemLink::startUpDoesNotConnectWinsockTwice()
     QTest::qWait(50);
     QCOMPARE(bench.link->Winsock1.State(), int(Socket::Connected));
     QCOMPARE(bench.engine.statusWindow().channelServer().Listener().UBound(), 1);
+}
+
+// Each command goes out once, in order, on one opening of the port, after the reply to the
+// one before: within the time it counts (200 ms of 400), later it does not (500), and then
+// it is not taken for the next command's reply either. ERROR is a refusal too.
+void TestModemLink::startUpWaitsForEachReply()
+{
+    LogCapture log;
+    QLoggingCategory::setFilterRules(QStringLiteral("tellaran.modem.debug=true"));
+    Bench bench;
+    bench.makeUp = [](ScriptedModem& modem) {
+        modem.replyDelay = 200;
+        modem.delays = {{"AT+MS=56,1", 500}};
+        modem.rejected = {"AT%C3"};
+    };
+    bench.link->setReplyTimeout(400);
+    bench.engine.statusWindow();
+    bench.link->Load();
+    QCOMPARE(bench.modem->writes,
+             commandsAsSent({"ATX4", "AT%C3", "AT+MS=56,1", "ATL 2", "ATM1", "ATT"}));
+    QCOMPARE(bench.modem->opens, 1);
+    QVERIFY(!bench.link->MSComm1.PortOpen());
+    QCOMPARE(bench.link->startUpRefusals(), (QByteArrayList{"AT%C3", "AT+MS=56,1"}));
+    const QList<qint64>& at = bench.modem->writeTimes;
+    // AT+MS=56,1 waited the whole 400 ms; its reply came 100 ms into ATL's wait, and only
+    // ATL's own reply, 200 ms after that, ended it (less however late the timeout fired).
+    const QList<qint64> least{200, 200, 400, 250, 200};
+    for (int i = 0; i < 5; ++i)
+        QVERIFY2(at[i + 1] - at[i] >= least[i] && at[i + 1] - at[i] < least[i] + 150,
+                 qPrintable(QStringLiteral("%1: %2").arg(i).arg(at[i + 1] - at[i])));
+    QVERIFY(log.of("tellaran.modem")
+                .contains("start-up: the modem did not accept AT%C3 - it replied ERROR"));
+    QVERIFY(bench.engine.boxes.boxes().isEmpty());
+
+    // As delivered, a command waits two seconds.
+    Bench real;
+    real.makeUp = [](ScriptedModem& modem) { modem.silent = {"ATX4"}; };
+    real.engine.statusWindow();
+    real.link->Load();
+    const qint64 waited = real.modem->writeTimes[1] - real.modem->writeTimes[0];
+    QVERIFY2(waited >= 2000 && waited < 2500, qPrintable(QString::number(waited)));
+}
+
+// What waited in the port, or an ERROR before the dial command's echo (the modem echoes, as
+// it did at start-up), belongs to an earlier command: no box, no return to the dialer.
+void TestModemLink::onlyTheCallsOwnReplyIsItsResult()
+{
+    Bench bench;
+    bench.loadAndOpen();
+    bench.engine.dialingWindowVisible = true;
+    bench.modem->leaveWaiting("\r\nERROR\r\n");
+    bench.link->writeCallCommand("ATD0815\r\n");
+    bench.modem->receive("\r\nERROR\r\nATD0815\r");
+    QTest::qWait(20);
+    QVERIFY(bench.engine.boxes.boxes().isEmpty());
+    QCOMPARE(bench.engine.dialingAnswers, 0);
+    bench.modem->receive("\r\nERROR\r\n");
+    QTRY_COMPARE(bench.engine.boxes.texts(),
+                 QStringList{"The modem reported ERROR. The call was not made."});
+    QCOMPARE(bench.engine.returnsToDialer, 1);
+}
+
+void TestModemLink::theModemIsHeardWhileAFailureBoxIsOpen_data()
+{
+    QTest::addColumn<bool>("dialing");
+    QTest::addColumn<QByteArray>("failure");
+    QTest::newRow("dialing, ERROR") << true << QByteArray("ATD0815\r\r\nERROR\r\n");
+    QTest::newRow("answering, NO CARRIER") << false << QByteArray("\r\nNO CARRIER\r\n");
+}
+
+// Nobody answers the box; the modem rings and connects meanwhile: the call comes up at once,
+// its clock starts at CONNECT, and the box closes by itself.
+void TestModemLink::theModemIsHeardWhileAFailureBoxIsOpen()
+{
+    QFETCH(bool, dialing);
+    QFETCH(QByteArray, failure);
+    Bench bench;
+    bench.loadAndOpen();
+    bench.engine.dialingWindowVisible = dialing;
+    bench.engine.answerWindowVisible = !dialing;
+    bench.link->writeCallCommand(dialing ? "ATD0815\r\n" : "ATE1S0=1\r\n");
+    QElapsedTimer open; // answered at last after five seconds, if it did not close before
+    open.start();
+    bench.engine.boxes.holdNextOpen([&open] { return open.elapsed() > 5000; });
+    QDateTime connectedAt;
+    bool upWhileOpen = false;
+    QTimer::singleShot(200, [&] {
+        bench.modem->receive("\r\nRING\r\n\r\nCONNECT 56000\r\n");
+        connectedAt = QDateTime::currentDateTime();
+        upWhileOpen = bench.link->Connected && bench.engine.boxes.openCount() == 1;
+    });
+    bench.modem->receive(failure);
+    QTRY_VERIFY_WITH_TIMEOUT(connectedAt.isValid(), 7000);
+    QVERIFY(upWhileOpen);
+    QTRY_COMPARE(bench.engine.boxes.openCount(), 0);
+    QVERIFY(bench.engine.boxes.boxes().first().closedByOwner);
+    QVERIFY(qAbs(bench.engine.statusWindow().t1.msecsTo(connectedAt)) < 100);
+    QCOMPARE(bench.engine.returnsToDialer, 0);
+    QCOMPARE(bench.modem->writes.last(), QByteArray("ATA"));
+}
+
+void TestModemLink::hangUpGoesAsFarAsItMust_data()
+{
+    QTest::addColumn<bool>("dtrHangsUp");
+    QTest::addColumn<bool>("carrierReadable");
+    QTest::addColumn<bool>("modemSaidNoCarrier");
+    QTest::addColumn<QByteArrayList>("written");
+    QTest::newRow("DTR hangs up") << true << true << false << QByteArrayList{};
+    QTest::newRow("DTR ignored") << false << true << false << QByteArrayList{"+++", "ATH\r\n"};
+    QTest::newRow("no carrier detect")
+        << true << false << false << QByteArrayList{"+++", "ATH\r\n"};
+    // Carrier detect held on, but the modem said the call ended: it is in command state.
+    QTest::newRow("modem said NO CARRIER") << false << true << true << QByteArrayList{"ATH\r\n"};
+}
+
+// With the times shortened: carrier detect is waited for where it tells, the escape has
+// silence on both sides, and the modem's words meanwhile bring no box and no second end.
+void TestModemLink::hangUpGoesAsFarAsItMust()
+{
+    QFETCH(bool, dtrHangsUp);
+    QFETCH(bool, carrierReadable);
+    QFETCH(bool, modemSaidNoCarrier);
+    QFETCH(QByteArrayList, written);
+    Bench bench;
+    bench.loadAndOpen();
+    const ModemLink::HangUpTimes times{200, 150, 300};
+    bench.link->setHangUpTimes(times);
+    ScriptedModem& modem = *bench.modem;
+    modem.hangsUpOnDtr = dtrHangsUp;
+    modem.carrierReadable = carrierReadable;
+    bench.link->writeCallCommand("ATD0815\r\n");
+    modem.receive("\r\nCONNECT 56000\r\n");
+    modem.setCarrier(true);
+    if (modemSaidNoCarrier)
+        modem.receive("\r\nNO CARRIER\r\n");
+    modem.writes.clear();
+    modem.writeTimes.clear();
+    modem.autoReply = true;
+
+    const qint64 start = modem.clock.elapsed();
+    bench.link->HangUp();
+    QCOMPARE(modem.dtr.first(), false);
+    QCOMPARE(modem.writes, written);
+    QVERIFY(!bench.link->MSComm1.PortOpen() && !bench.link->Connected);
+    QTest::qWait(20);
+    QCOMPARE(bench.engine.boxes.boxes().size(), modemSaidNoCarrier ? 1 : 0);
+    QCOMPARE(bench.engine.endProgramCalls, modemSaidNoCarrier ? 1 : 0);
+    if (written.isEmpty())
+        QVERIFY(modem.clock.elapsed() - start < times.carrierMs);
+    if (written.size() == 2) {
+        const qint64 quiet = (carrierReadable ? times.carrierMs : 0) + times.guardMs;
+        const qint64 escapeAt = modem.writeTimes[0] - start;
+        QVERIFY2(escapeAt >= quiet && escapeAt < quiet + 150,
+                 qPrintable(QString::number(escapeAt)));
+        QVERIFY(modem.writeTimes[1] - modem.writeTimes[0] >= times.guardMs);
+    }
 }
 
 void TestModemLink::commandModeLines()
@@ -296,7 +542,7 @@ void TestModemLink::resultWordsShowTheirMessages_data()
     QTest::newRow("no dial tone") << QByteArray("NO DIAL TONE") << noDialTone << true;
     QTest::newRow("no answer") << QByteArray("NO ANSWER") << noAnswer << true;
     QTest::newRow("delayed") << QByteArray("DELAYED") << reported("DELAYED") << true;
-    // The modem refusing a command is news only while a call waits on it.
+    // The modem refusing a command is news only when it is the call's own command.
     QTest::newRow("error") << QByteArray("ERROR") << reported("ERROR") << false;
 }
 
@@ -308,8 +554,10 @@ void TestModemLink::resultWordsShowTheirMessages()
     Bench bench;
     bench.loadAndOpen();
     bench.engine.dialingWindowVisible = true;
+    bench.link->writeCallCommand("ATD0815\r\n");
+    bench.modem->writes.clear();
     bench.modem->receive("ATD0815\r\r\n" + word + "\r\n");
-    QCOMPARE(bench.engine.boxes.texts(), QStringList{text});
+    QTRY_COMPARE(bench.engine.boxes.texts(), QStringList{text});
     QCOMPARE(bench.engine.boxes.boxes().first().buttons, BoxButtons::Ok);
     QCOMPARE(bench.engine.returnsToDialer, 1);
     QCOMPARE(bench.engine.dialingAnswers, 1);
@@ -318,6 +566,7 @@ void TestModemLink::resultWordsShowTheirMessages()
 
     // Without the dialing window nothing else moves.
     bench.modem->receive(word + "\r");
+    QTest::qWait(20);
     QCOMPARE(bench.engine.boxes.boxes().size(), alwaysShown ? 2 : 1);
     QCOMPARE(bench.engine.returnsToDialer, 1);
     QVERIFY(bench.engine.answerWindowFailures.isEmpty());
@@ -330,9 +579,11 @@ void TestModemLink::failedAnswerGoesBackToWaiting()
     bench.engine.answerWindowVisible = true;
     bench.modem->receive("\r\nRING\r\nATA\r\nNO CARRIER\r\n");
     QCOMPARE(bench.engine.answerWindowFailures, QStringList{"NO CARRIER"});
-    QCOMPARE(bench.engine.boxes.boxes().size(), 1);
+    QTRY_COMPARE(bench.engine.boxes.boxes().size(), 1);
+    // The "ATA" typed on RING has no echo line of its own: the ERROR after it is its reply.
     bench.modem->receive("\r\nRING\r\nATA\r\nERROR\r\n");
     QCOMPARE(bench.engine.answerWindowFailures, (QStringList{"NO CARRIER", "ERROR"}));
+    QTRY_COMPARE(bench.engine.boxes.boxes().size(), 2);
     QCOMPARE(bench.engine.boxes.texts().last(),
              QStringLiteral("The modem reported ERROR. The call was not made."));
     QVERIFY(bench.engine.answerWindowVisible);
@@ -379,6 +630,7 @@ void TestModemLink::linkFramesAreRelayed()
 {
     Bench bench;
     bench.loadAndOpen();
+    const qint64 startUpBytes = bench.engine.counters().bytesreceived;
     Program chat(bench.engine.channelPort(), "CHAT0001");
     QVERIFY(bench.winsockUp());
     QTRY_COMPARE(bench.engine.statusWindow().channelTable().records().size(), 1);
@@ -392,7 +644,7 @@ void TestModemLink::linkFramesAreRelayed()
     bench.modem->receive("<modem><CHAT0001>wor");
     bench.modem->receive("ld<CHAT0001><xodem>\r");
     QTRY_COMPARE(chat.received, QByteArray("hel\rloworld"));
-    QCOMPARE(bench.engine.counters().bytesreceived, qint64(84));
+    QCOMPARE(bench.engine.counters().bytesreceived, startUpBytes + 84);
 
     // A payload is never taken for a modem result: no "ATA", no box.
     chat.received.clear();
@@ -426,12 +678,15 @@ void TestModemLink::lineErrorsAreReported()
 {
     Bench bench;
     bench.loadAndOpen();
+    // From the event loop, once the port's handler is done; a burst shows one of each.
+    bench.modem->raiseLineError(SerialPort::comEventRxOver);
     bench.modem->raiseLineError(SerialPort::comEventRxOver);
     bench.modem->raiseLineError(SerialPort::comEventRxParity);
     bench.modem->raiseLineError(SerialPort::comEventRxBufferFull);
-    QCOMPARE(bench.engine.boxes.texts(),
-             (QStringList{QStringLiteral("Some Data was lost during transfer."),
-                          QStringLiteral("Parity Error !")}));
+    QVERIFY(bench.engine.boxes.boxes().isEmpty());
+    QTRY_COMPARE(bench.engine.boxes.texts(),
+                 (QStringList{QStringLiteral("Some Data was lost during transfer."),
+                              QStringLiteral("Parity Error !")}));
 }
 
 void TestModemLink::carrierLossStoresTheTimeAndEnds()
@@ -533,15 +788,22 @@ void TestModemLink::modemDialogueIsLogged()
         QLoggingCategory::setFilterRules(QStringLiteral("tellaran.modem.debug=true"));
         Bench bench;
         bench.loadAndOpen();
+        bench.link->writeCallCommand("ATE1S0=1\r\n");
         bench.modem->receive("ATE1S0=1\r\r\nOK\r\n\r\nRING\r\n");
         bench.modem->receive("\r\nCONNECT 56000\r\n");
         QVERIFY(bench.link->Connected);
-        QCOMPARE(
-            log.of("tellaran.modem"),
-            (QStringList{"to the modem: ATX4", "to the modem: AT%C3", "to the modem: AT+MS=56,1",
-                         "to the modem: ATL 2", "to the modem: ATM1", "to the modem: ATT",
-                         "from the modem: ATE1S0=1", "from the modem: OK", "from the modem: RING",
-                         "to the modem: ATA", "from the modem: CONNECT 56000"}));
+        QStringList startUp;
+        for (const char* command : {"ATX4", "AT%C3", "AT+MS=56,1", "ATL 2", "ATM1", "ATT"})
+            startUp << QStringLiteral("to the modem: %1").arg(QLatin1String(command))
+                    << QStringLiteral("from the modem: %1").arg(QLatin1String(command))
+                    << QStringLiteral("from the modem: OK");
+        startUp << "to the modem: ATE1S0=1"
+                << "from the modem: ATE1S0=1"
+                << "from the modem: OK"
+                << "from the modem: RING"
+                << "to the modem: ATA"
+                << "from the modem: CONNECT 56000";
+        QCOMPARE(log.of("tellaran.modem"), startUp);
         QVERIFY(log.of("tellaran.link").isEmpty());
 
         QLoggingCategory::setFilterRules(QStringLiteral("tellaran.*.debug=true"));
@@ -549,7 +811,7 @@ void TestModemLink::modemDialogueIsLogged()
         QCOMPARE(log.of("tellaran.link"),
                  QStringList{"frame from the modem: DataID chatclie with 21 bytes"});
         // A payload is never shown, even where it looks like a result.
-        QCOMPARE(log.of("tellaran.modem").size(), 11);
+        QCOMPARE(log.of("tellaran.modem").size(), startUp.size());
     }
     {
         LogCapture log;
