@@ -232,16 +232,12 @@ void ModemLink::handleQueuedLines()
 
 void ModemLink::HandleModemLine(QByteArray& line)
 {
-    const qsizetype modemAt = line.indexOf(frames::ModemTag);
-    if (modemAt > 0)
-        line.remove(0, modemAt);
-    if (line == frames::ModemTag)
-        return;
-    if (line.startsWith(frames::ModemTag)) {
-        logReceivedFrame(line);
-        sendRelayFrame(line);
+    // Once the call is up, every line is cut at "<xodem>": one without "<modem>" is a frame
+    // that noise hit at its start.
+    if (line.contains(frames::ModemTag) || (Connected && line.endsWith(frames::XodemTag))) {
         // A payload is the other program's data, never a modem result: "RING" inside it
         // must not make the modem answer, nor "NO CARRIER" show a failure.
+        relayCheckedFrame(line);
         return;
     }
 
@@ -368,6 +364,28 @@ void ModemLink::carrierLost()
     engine_.deleteChannelTable();
     SettingsFile(engine_.programDir()).StoreConnectionTime(engine_.dialerTimeText().toLatin1());
     engine_.endProgram();
+}
+
+void ModemLink::relayCheckedFrame(const QByteArray& line)
+{
+    // A bare "<modem>" carries nothing.
+    if (line.endsWith(frames::ModemTag) &&
+        line.indexOf(frames::ModemTag) == line.size() - frames::ModemTag.size())
+        return;
+    const std::optional<QByteArray> frame = frameCheck_.Check(line);
+    const int dropped = frameCheck_.droppedFrames();
+    if (dropped != droppedReported_) {
+        droppedReported_ = dropped;
+        qCWarning(lcLink).noquote()
+            << QStringLiteral("Dropped a damaged frame from the modem (%1 bytes): its check "
+                              "value does not match; %2 damaged frames dropped in this call")
+                   .arg(frame ? line.size() - frame->size() : line.size())
+                   .arg(dropped);
+    }
+    if (!frame)
+        return;
+    logReceivedFrame(*frame);
+    sendRelayFrame(*frame);
 }
 
 void ModemLink::sendRelayFrame(const QByteArray& modemLine)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "engine/link/linkframecheck.h"
 #include "engine/link/modeminputsplitter.h"
 #include "platform/serialport.h"
 #include "platform/socket.h"
@@ -43,6 +44,9 @@ public:
     // Closes the port and Winsock1 without any of the event handling (the program ends).
     void shutDown();
 
+    // Damaged link frames dropped in this call.
+    int droppedFrames() const { return frameCheck_.droppedFrames(); }
+
     // Relay frames waiting for Winsock1 to connect, in bytes.
     qsizetype pendingRelayBytes() const { return pendingRelay_.size(); }
     void setRelayCap(qsizetype cap) { relayCap_ = cap; }
@@ -66,6 +70,7 @@ private:
     void callFailed(const QString& text);
     void watchForHangUp();
     void handleQueuedLines();
+    void relayCheckedFrame(const QByteArray& line);
     void sendRelayFrame(const QByteArray& modemLine);
     void connectWinsock();
     void onWinsockConnected();
@@ -77,6 +82,8 @@ private:
     Engine& engine_;
     // Form1's UseString: the carry-over buffer of the modem input.
     ModemInputSplitter UseString;
+    LinkFrameCheck frameCheck_;
+    int droppedReported_ = 0;
     // Lines cut but not handled yet. A line's handling may show a box, in which more input
     // arrives; queuing keeps the lines in the order the modem sent them.
     std::deque<QByteArray> lines_;
