@@ -2,6 +2,7 @@
 
 #include <QPointer>
 #include <QTcpSocket>
+#include <algorithm>
 #include <unistd.h>
 
 namespace tellaran {
@@ -47,15 +48,30 @@ int SocketArray::UBound() const
 
 bool SocketArray::Load(int index)
 {
-    if (index <= ubound_)
+    if (index < 1 || isLoaded(index))
         return false;
     auto element = std::make_unique<Socket>();
     connect(element.get(), &Socket::DataArrivalEvent, this,
             [this, index](qint64 bytesTotal) { Q_EMIT DataArrivalEvent(index, bytesTotal); });
     connect(element.get(), &Socket::CloseEvent, this, [this, index] { Q_EMIT CloseEvent(index); });
     elements_.emplace(index, std::move(element));
-    ubound_ = index;
+    ubound_ = std::max(ubound_, index);
     return true;
+}
+
+void SocketArray::Unload(int index)
+{
+    const auto found = elements_.find(index);
+    if (found == elements_.end())
+        return;
+    Close(index);
+    Socket* socket = found->second.release();
+    elements_.erase(found);
+    used_.erase(index);
+    ubound_ = elements_.empty() ? 0 : elements_.rbegin()->first;
+    // It may be raising the event that led here.
+    QObject::disconnect(socket, nullptr, this, nullptr);
+    socket->deleteLater();
 }
 
 bool SocketArray::Accept(int index, qintptr requestId)

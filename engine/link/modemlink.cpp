@@ -362,7 +362,14 @@ void ModemLink::carrierLost()
         return;
     // Each step goes on whatever became of the one before.
     engine_.deleteChannelTable();
-    SettingsFile(engine_.programDir()).StoreConnectionTime(engine_.dialerTimeText().toLatin1());
+    const SettingsFile settings(engine_.programDir());
+    QString error;
+    if (!settings.StoreConnectionTime(engine_.dialerTimeText().toLatin1(), &error)) {
+        engine_.messageBoxes().show(ConnectionTimeNotStoredText(settings.path(), error), QString(),
+                                    BoxIcon::Warning, BoxButtons::Ok);
+        if (!alive)
+            return;
+    }
     engine_.endProgram();
 }
 
