@@ -10,6 +10,7 @@
 #include <QLockFile>
 #include <csignal>
 #include <cstdio>
+#include <malloc.h>
 
 namespace tellaran {
 
@@ -19,7 +20,16 @@ const QString AlreadyRunningText = QStringLiteral("Tellaran is already running f
 
 } // namespace
 
-EngineRunGuard::EngineRunGuard() = default;
+EngineRunGuard::EngineRunGuard()
+{
+#ifdef __GLIBC__
+    // Programs' buffers come and go by the megabyte. With fixed thresholds the big ones are
+    // mapped and unmapped on their own, and freed memory goes back to the system, instead of
+    // the allocator raising its thresholds and keeping tens of megabytes after a burst.
+    mallopt(M_MMAP_THRESHOLD, 256 * 1024);
+    mallopt(M_TRIM_THRESHOLD, 1024 * 1024);
+#endif
+}
 
 EngineRunGuard::~EngineRunGuard() = default;
 

@@ -13,7 +13,8 @@ class TerminationSignals;
 
 // What keeps one run of the engine safe from the outside: one engine at a time on a data
 // folder, and the signals that tell a program to end (a logout, Ctrl+C, a closed terminal)
-// ending the call as Disconnect does instead of killing the program on the spot.
+// ending the call as Disconnect does instead of killing the program on the spot. Its
+// construction also tells the allocator to give freed memory back to the system promptly.
 class EngineRunGuard
 {
 public:

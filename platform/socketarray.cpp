@@ -3,12 +3,22 @@
 #include <QPointer>
 #include <QTcpSocket>
 #include <algorithm>
+#include <malloc.h>
 #include <unistd.h>
 
 namespace tellaran {
 
 SocketArray::SocketArray(QObject* parent) : QObject(parent)
 {
+    trimTimer_.setSingleShot(true);
+    trimTimer_.setInterval(1000);
+    connect(&trimTimer_, &QTimer::timeout, this, [] {
+#ifdef __GLIBC__
+        // Thousands of closed connections leave their memory in holes the heap cannot give
+        // back by itself.
+        malloc_trim(0);
+#endif
+    });
     connect(&listening_, &ListeningSocket::accepted, this, &SocketArray::onAccepted);
     connect(&listening_, &ListeningSocket::acceptPaused, this, &SocketArray::acceptPaused);
 }
@@ -72,6 +82,8 @@ void SocketArray::Unload(int index)
     // It may be raising the event that led here.
     QObject::disconnect(socket, nullptr, this, nullptr);
     socket->deleteLater();
+    if (!trimTimer_.isActive())
+        trimTimer_.start();
 }
 
 bool SocketArray::Accept(int index, qintptr requestId)

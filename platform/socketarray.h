@@ -5,6 +5,7 @@
 
 #include <QHostAddress>
 #include <QObject>
+#include <QTimer>
 #include <map>
 #include <memory>
 #include <set>
@@ -84,6 +85,8 @@ private:
     std::map<int, std::unique_ptr<Socket>> elements_;
     // Loaded elements that took a connection; Accept never hands them a second one.
     std::set<int> used_;
+    // After a run of unloads, the memory they freed goes back to the system.
+    QTimer trimTimer_;
 };
 
 } // namespace tellaran

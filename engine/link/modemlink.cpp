@@ -76,6 +76,9 @@ ModemLink::ModemLink(Engine& engine, SerialEnvironment environment, QObject* par
     reconnectTimer_.setSingleShot(true);
     reconnectTimer_.setInterval(DefaultReconnectDelay);
     connect(&reconnectTimer_, &QTimer::timeout, this, &ModemLink::connectWinsock);
+    dropReportTimer_.setSingleShot(true);
+    dropReportTimer_.setInterval(1000);
+    connect(&dropReportTimer_, &QTimer::timeout, this, &ModemLink::reportDroppedFrames);
     stalledFrameTimer_.setSingleShot(true);
     stalledFrameTimer_.setInterval(DefaultStalledFrameDelay);
     connect(&stalledFrameTimer_, &QTimer::timeout, this, [this] {
@@ -379,20 +382,36 @@ void ModemLink::relayCheckedFrame(const QByteArray& line)
     if (line.endsWith(frames::ModemTag) &&
         line.indexOf(frames::ModemTag) == line.size() - frames::ModemTag.size())
         return;
+    const int droppedBefore = frameCheck_.droppedFrames();
     const std::optional<QByteArray> frame = frameCheck_.Check(line);
-    const int dropped = frameCheck_.droppedFrames();
-    if (dropped != droppedReported_) {
-        droppedReported_ = dropped;
-        qCWarning(lcLink).noquote()
-            << QStringLiteral("Dropped a damaged frame from the modem (%1 bytes): its check "
-                              "value does not match; %2 damaged frames dropped in this call")
-                   .arg(frame ? line.size() - frame->size() : line.size())
-                   .arg(dropped);
+    if (frameCheck_.droppedFrames() != droppedBefore) {
+        lastDroppedSize_ = frame ? line.size() - frame->size() : line.size();
+        // On a line that noise hits often, one line a second tells it all.
+        if (!dropReportTimer_.isActive()) {
+            reportDroppedFrames();
+            dropReportTimer_.start();
+        }
     }
     if (!frame)
         return;
     logReceivedFrame(*frame);
     sendRelayFrame(*frame);
+}
+
+void ModemLink::reportDroppedFrames()
+{
+    const int dropped = frameCheck_.droppedFrames();
+    if (dropped == droppedReported_)
+        return;
+    const int since = dropped - droppedReported_;
+    droppedReported_ = dropped;
+    const QString what =
+        since == 1 ? QStringLiteral("Dropped a damaged frame from the modem (%1 bytes)")
+                         .arg(lastDroppedSize_)
+                   : QStringLiteral("Dropped %1 damaged frames from the modem").arg(since);
+    qCWarning(lcLink).noquote() << what + QStringLiteral(": the check value does not match; %1 "
+                                                         "damaged frames dropped in this call")
+                                              .arg(dropped);
 }
 
 void ModemLink::sendRelayFrame(const QByteArray& modemLine)
@@ -444,6 +463,8 @@ void ModemLink::shutDown()
     shutDown_ = true;
     reconnectTimer_.stop();
     stalledFrameTimer_.stop();
+    dropReportTimer_.stop();
+    reportDroppedFrames();
     MSComm1.setPortOpen(false);
     Winsock1.Close();
 }

@@ -71,6 +71,7 @@ private:
     void watchForHangUp();
     void handleQueuedLines();
     void relayCheckedFrame(const QByteArray& line);
+    void reportDroppedFrames();
     void sendRelayFrame(const QByteArray& modemLine);
     void connectWinsock();
     void onWinsockConnected();
@@ -84,6 +85,8 @@ private:
     ModemInputSplitter UseString;
     LinkFrameCheck frameCheck_;
     int droppedReported_ = 0;
+    qsizetype lastDroppedSize_ = 0;
+    QTimer dropReportTimer_;
     // Lines cut but not handled yet. A line's handling may show a box, in which more input
     // arrives; queuing keeps the lines in the order the modem sent them.
     std::deque<QByteArray> lines_;
