@@ -46,8 +46,10 @@ constexpr int DeliveryTimeoutMs = 30000;
 // Long enough to measure a ping that waited behind a whole bulk transfer.
 constexpr int PingTimeoutMs = 120000;
 
-// Bytes on the line around a payload: "<modem><" DataID ">" ... "<" DataID "><xodem>" CR.
-constexpr double LinkFrameOverhead = 35;
+// Bytes on the line around a payload: "<modem><" DataID ">" ... "<" DataID "><xodem>" CR,
+// and the check value in front ("~" and eight hex digits).
+constexpr double CheckValuePrefix = 9;
+constexpr double LinkFrameOverhead = 35 + CheckValuePrefix;
 
 constexpr int PacedPayload = 1000;
 constexpr qint64 PacedInFlight = 8 * PacedPayload;

@@ -1,4 +1,6 @@
 #include "engine/commandline.h"
+#include "engine/enginerunguard.h"
+#include "engine/qtmessageboxes.h"
 #include "engine/settings/portdescription.h"
 #include "engine/tellaranengine.h"
 #include "engine/windows/windowsresources.h"
@@ -106,11 +108,17 @@ int main(int argc, char* argv[])
     // dropping); hidden windows such as the status window live on between visible ones.
     QApplication::setQuitOnLastWindowClosed(false);
 
+    // One engine per data folder: the lock comes before any data file is touched.
+    tellaran::EngineRunGuard guard;
+    tellaran::QtMessageBoxes boxes;
+    if (!guard.lockDataFolder(tellaran::programfolder::locate().programDir, boxes))
+        return 1;
     const tellaran::programfolder::Locations where = prepareProgramFolder();
     tellaran::TellaranEngine::Options options;
     options.programDir = where.programDir;
     options.helpFile = where.helpFile;
     tellaran::TellaranEngine engine(std::move(options));
+    guard.endOnTerminationSignals(engine);
     engine.start();
     return application.exec();
 }

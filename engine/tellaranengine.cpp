@@ -22,7 +22,7 @@
 namespace tellaran {
 
 TellaranEngine::TellaranEngine(Options options, QObject* parent)
-    : QObject(parent), options_(std::move(options))
+    : QObject(parent), options_(std::move(options)), timeKeeper_(options_.programDir)
 {
     if (!options_.messageBoxes)
         options_.messageBoxes = std::make_shared<QtMessageBoxes>();
@@ -314,6 +314,9 @@ QString TellaranEngine::dialerTimeText()
 void TellaranEngine::setDialerTimeText(const QString& text)
 {
     calls_->setDialerTimeText(text);
+    // The connection clock writes here every second of a call: the time is kept as it goes.
+    if (modemConnected())
+        timeKeeper_.ConnectionTimeShown(text);
 }
 
 void TellaranEngine::setModemConnected(bool connected)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "engine/calls/connectiontimekeeper.h"
 #include "engine/engine.h"
 #include "platform/serialport.h"
 
@@ -143,6 +144,8 @@ Q_SIGNALS:
 private:
     Options options_;
     TrafficCounters counters_;
+    // Stores the time of the call as it goes on.
+    ConnectionTimeKeeper timeKeeper_;
     std::unique_ptr<Form2> form2_;
     std::unique_ptr<CallControl> calls_;
     std::unique_ptr<Launcher> launcher_;

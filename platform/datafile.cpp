@@ -163,30 +163,65 @@ bool readFile(const QString& path, QByteArray* content, QString* error)
     return true;
 }
 
+namespace {
+
+QString systemError(int number)
+{
+    return QString::fromLocal8Bit(std::strerror(number));
+}
+
+// Writes every byte, or says why not: a short write (a full disk, a file size limit) is an
+// error with its own cause, not an unknown one.
+bool writeAll(int fd, const QByteArray& bytes, int* number)
+{
+    qsizetype done = 0;
+    while (done < bytes.size()) {
+        const ssize_t written = ::write(fd, bytes.constData() + done, size_t(bytes.size() - done));
+        if (written < 0 && errno == EINTR)
+            continue;
+        if (written <= 0) {
+            *number = written < 0 ? errno : ENOSPC;
+            return false;
+        }
+        done += written;
+    }
+    return true;
+}
+
+} // namespace
+
 bool rewriteFile(const QString& path, const QString& tempPath, const QByteArray& content,
                  QString* error, bool syncToDisk)
 {
-    QFile temp(tempPath);
-    if (!temp.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+    const QByteArray temp = QFile::encodeName(tempPath);
+    const int fd = ::open(temp.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    if (fd < 0) {
         if (error)
-            *error = temp.errorString();
+            *error = systemError(errno);
         return false;
     }
-    const bool written = temp.write(content) == content.size() && temp.flush();
-    const bool synced = written && (!syncToDisk || ::fsync(temp.handle()) == 0);
-    temp.close();
-    if (!written || !synced) {
+    int number = 0;
+    bool written = writeAll(fd, content, &number);
+    if (written && syncToDisk && ::fsync(fd) != 0) {
+        number = errno;
+        written = false;
+    }
+    // Some file systems tell of a full disk only here.
+    if (::close(fd) != 0 && written) {
+        number = errno;
+        written = false;
+    }
+    if (!written) {
         if (error)
-            *error = written ? QString::fromLocal8Bit(std::strerror(errno)) : temp.errorString();
-        QFile::remove(tempPath);
+            *error = systemError(number);
+        ::unlink(temp.constData());
         return false;
     }
     // rename(2) replaces the original in one step.
-    if (std::rename(QFile::encodeName(tempPath).constData(), QFile::encodeName(path).constData()) !=
-        0) {
+    if (std::rename(temp.constData(), QFile::encodeName(path).constData()) != 0) {
         if (error)
-            *error = QString::fromLocal8Bit(std::strerror(errno));
-        QFile::remove(tempPath);
+            *error = systemError(errno);
+        ::unlink(temp.constData());
         return false;
     }
     return true;
@@ -227,17 +262,16 @@ bool readTextRecords(const QString& path, int valuesPerRecord, QList<QByteArrayL
     return true;
 }
 
-bool appendRecord(const QString& path, const QByteArray& record, QString* error)
+bool appendRecord(const QString& path, const QString& tempPath, const QByteArray& record,
+                  QString* error)
 {
-    QByteArray bytes = record;
-    if (QFileInfo::exists(path)) {
-        QByteArray content;
-        if (!readFile(path, &content, error))
-            return false;
-        if (!content.isEmpty() && !content.endsWith('\n') && !content.endsWith('\r'))
-            bytes.prepend("\r\n");
-    }
-    return appendToFile(path, bytes, error);
+    QByteArray content;
+    if (QFileInfo::exists(path) && !readFile(path, &content, error))
+        return false;
+    if (!content.isEmpty() && !content.endsWith('\n') && !content.endsWith('\r'))
+        content += "\r\n";
+    content += record;
+    return rewriteFile(path, tempPath, content, error);
 }
 
 } // namespace tellaran::datafile

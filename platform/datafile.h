@@ -53,7 +53,8 @@ bool readFile(const QString& path, QByteArray* content, QString* error = nullptr
 // Replaces a file's content through its temporary file: write and flush `tempPath`, then
 // rename it over `path` in one step, so there is never a moment without the file and a
 // crash leaves either the old or the new content. Returns false (and why in *error) when
-// any step fails; the original is then untouched. Without `syncToDisk` the content is not
+// any step fails, the system's own words for the cause ("No space left on device"); the
+// original is then untouched. Without `syncToDisk` the content is not
 // forced to the disk first: for files that need not survive a crash of the computer.
 bool rewriteFile(const QString& path, const QString& tempPath, const QByteArray& content,
                  QString* error = nullptr, bool syncToDisk = true);
@@ -67,6 +68,9 @@ bool readTextRecords(const QString& path, int valuesPerRecord, QList<QByteArrayL
                      QString* error = nullptr);
 // Appends one record (ended by CR LF), creating the file when missing. A file whose last line
 // lost its line end (edited by hand) gets one first, so the record keeps a line of its own.
-bool appendRecord(const QString& path, const QByteArray& record, QString* error = nullptr);
+// The record lands whole or not at all: the file is rewritten with it through `tempPath`, so
+// a full disk or a crash leaves the file as it was.
+bool appendRecord(const QString& path, const QString& tempPath, const QByteArray& record,
+                  QString* error = nullptr);
 
 } // namespace tellaran::datafile

@@ -110,7 +110,7 @@ void Socket::setReceivePaused(bool paused)
         return;
     receivePaused_ = paused;
     if (tcp_)
-        tcp_->setReadBufferSize(paused ? PausedReadBuffer : 0);
+        tcp_->setReadBufferSize(paused ? PausedReadBuffer : ReadBuffer);
     if (paused)
         return;
     // What came while paused raised no event; look once the caller has finished.
@@ -184,8 +184,6 @@ void Socket::adoptAccepted(QTcpSocket* accepted)
         return;
     attach(accepted);
     state_ = Connected;
-    if (receivePaused_)
-        accepted->setReadBufferSize(PausedReadBuffer);
     // Bytes or the peer's close may have come while the connection waited to be accepted,
     // when nobody was listening to its signals. Look once the caller has finished.
     const quint64 generation = generation_;
@@ -208,6 +206,7 @@ void Socket::attach(QTcpSocket* socket)
     peerCloseSeen_ = false;
     tcp_ = socket;
     socket->setParent(this);
+    socket->setReadBufferSize(receivePaused_ ? PausedReadBuffer : ReadBuffer);
     connect(socket, &QAbstractSocket::connected, this, &Socket::onConnected);
     connect(socket, &QIODevice::readyRead, this, &Socket::onReadyRead);
     connect(socket, &QAbstractSocket::disconnected, this, &Socket::onPeerClosed);
@@ -227,7 +226,10 @@ void Socket::detach(bool handOnQueued)
     // We may be inside one of old's own signals (a handler closed or deleted us), so it must
     // outlive this call: it leaves our ownership and goes by deleteLater.
     old->setParent(nullptr);
-    if (handOnQueued && old->state() == QAbstractSocket::ConnectedState) {
+    // Only bytes still queued are worth waiting for; a socket with none goes at once, so a
+    // run of closes never leaves thousands of closed sockets (and their buffers) behind.
+    if (handOnQueued && old->state() == QAbstractSocket::ConnectedState &&
+        old->bytesToWrite() > 0) {
         // Hand what is still queued to the system, which delivers it after the close.
         old->flush();
         connect(old, &QAbstractSocket::disconnected, old, &QObject::deleteLater);
@@ -237,6 +239,7 @@ void Socket::detach(bool handOnQueued)
         });
         old->disconnectFromHost();
     } else {
+        // With nothing queued a close hands the system nothing more than abort() does.
         old->abort();
         old->deleteLater();
     }

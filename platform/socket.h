@@ -68,6 +68,10 @@ public:
     void setReceivePaused(bool paused);
     bool isReceivePaused() const { return receivePaused_; }
     static constexpr qint64 PausedReadBuffer = 64 * 1024;
+    // Otherwise one read takes at most this much from the system: a program that sends
+    // megabytes at once is read in pieces, so that twenty of them never hold tens of
+    // megabytes in the engine between two reads.
+    static constexpr qint64 ReadBuffer = 1024 * 1024;
 
     // This computer's own address as text: the first non-loopback IPv4 address of an
     // interface that is up, or "127.0.0.1" when there is none.

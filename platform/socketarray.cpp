@@ -2,12 +2,23 @@
 
 #include <QPointer>
 #include <QTcpSocket>
+#include <algorithm>
+#include <malloc.h>
 #include <unistd.h>
 
 namespace tellaran {
 
 SocketArray::SocketArray(QObject* parent) : QObject(parent)
 {
+    trimTimer_.setSingleShot(true);
+    trimTimer_.setInterval(1000);
+    connect(&trimTimer_, &QTimer::timeout, this, [] {
+#ifdef __GLIBC__
+        // Thousands of closed connections leave their memory in holes the heap cannot give
+        // back by itself.
+        malloc_trim(0);
+#endif
+    });
     connect(&listening_, &ListeningSocket::accepted, this, &SocketArray::onAccepted);
     connect(&listening_, &ListeningSocket::acceptPaused, this, &SocketArray::acceptPaused);
 }
@@ -47,15 +58,32 @@ int SocketArray::UBound() const
 
 bool SocketArray::Load(int index)
 {
-    if (index <= ubound_)
+    if (index < 1 || isLoaded(index))
         return false;
     auto element = std::make_unique<Socket>();
     connect(element.get(), &Socket::DataArrivalEvent, this,
             [this, index](qint64 bytesTotal) { Q_EMIT DataArrivalEvent(index, bytesTotal); });
     connect(element.get(), &Socket::CloseEvent, this, [this, index] { Q_EMIT CloseEvent(index); });
     elements_.emplace(index, std::move(element));
-    ubound_ = index;
+    ubound_ = std::max(ubound_, index);
     return true;
+}
+
+void SocketArray::Unload(int index)
+{
+    const auto found = elements_.find(index);
+    if (found == elements_.end())
+        return;
+    Close(index);
+    Socket* socket = found->second.release();
+    elements_.erase(found);
+    used_.erase(index);
+    ubound_ = elements_.empty() ? 0 : elements_.rbegin()->first;
+    // It may be raising the event that led here.
+    QObject::disconnect(socket, nullptr, this, nullptr);
+    socket->deleteLater();
+    if (!trimTimer_.isActive())
+        trimTimer_.start();
 }
 
 bool SocketArray::Accept(int index, qintptr requestId)

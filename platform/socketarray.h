@@ -5,6 +5,7 @@
 
 #include <QHostAddress>
 #include <QObject>
+#include <QTimer>
 #include <map>
 #include <memory>
 #include <set>
@@ -13,9 +14,9 @@ class QTcpSocket;
 
 namespace tellaran {
 
-// A control array of sockets, as the channel server uses it: element 0 listens, every
-// accepted connection is loaded as a new element with the next index, and indices are
-// never reused during the life of the array.
+// A control array of sockets, as the channel server uses it: element 0 listens, and every
+// accepted connection is loaded as an element of its own. An element whose connection has
+// ended is unloaded, and its index may then be loaded again for a new connection.
 //
 // Events carry the element index. Their names follow the Socket convention
 // (control event name + "Event").
@@ -40,10 +41,16 @@ public:
     // failing again and again. acceptPaused() is raised once for each run of failures.
     bool isAcceptPaused() const { return listening_.isPaused(); }
 
-    // The highest index loaded so far (0 before any connection was accepted).
+    // The highest index loaded now (0 when no element is).
     int UBound() const;
-    // Loads element `index`; it must be above UBound(). Returns false otherwise.
+    // Loads element `index` (1 or more); it must not be loaded now. Returns false otherwise.
     bool Load(int index);
+    // Unloads element `index`, closing it first; its memory is given back once the event
+    // loop has finished with it. Nothing is raised for it afterwards.
+    void Unload(int index);
+    bool isLoaded(int index) const { return elements_.count(index) != 0; }
+    // Elements loaded now.
+    int count() const { return int(elements_.size()); }
     // Accepts the pending connection `requestId` on element `index`, which must be loaded
     // and never have been connected. Returns false when the request is unknown.
     bool Accept(int index, qintptr requestId);
@@ -76,8 +83,10 @@ private:
     qintptr nextRequestId_ = 1;
     std::map<qintptr, QTcpSocket*> pending_;
     std::map<int, std::unique_ptr<Socket>> elements_;
-    // Elements that took a connection; Accept never hands them a second one.
+    // Loaded elements that took a connection; Accept never hands them a second one.
     std::set<int> used_;
+    // After a run of unloads, the memory they freed goes back to the system.
+    QTimer trimTimer_;
 };
 
 } // namespace tellaran

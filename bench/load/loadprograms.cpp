@@ -1,17 +1,22 @@
 #include "bench/load/loadprograms.h"
 
+#include "bench/load/taggedpayloads.h"
 #include "bench/payloadpattern.h"
 #include "engine/link/frames.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QHostAddress>
+#include <QRandomGenerator>
 #include <QTcpSocket>
 #include <QTimer>
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <ctime>
+#include <functional>
 #include <memory>
+#include <utility>
 #include <vector>
 
 namespace tellaran::load {
@@ -145,9 +150,16 @@ int Send(const Target& target, const QByteArray& dataId, qint64 bytes, int paylo
     return QCoreApplication::exec();
 }
 
-int Flood(const Target& target, int connections, qint64 bytesEach, int holdSeconds)
+int Flood(const Target& target, int connections, qint64 bytesEach, int holdSeconds, bool random)
 {
     const bench::PayloadPattern pattern;
+    // Random bytes hold a "KvekEND" once in 2^56 positions: never, in practice.
+    QByteArray noise;
+    if (random) {
+        noise.resize(1024 * 1024);
+        for (char& c : noise)
+            c = char(QRandomGenerator::global()->bounded(256));
+    }
     std::vector<std::unique_ptr<QTcpSocket>> sockets;
     int closedByEngine = 0;
     for (int i = 0; i < connections; ++i) {
@@ -155,10 +167,13 @@ int Flood(const Target& target, int connections, qint64 bytesEach, int holdSecon
         QTcpSocket* socket = sockets.back().get();
         auto sent = std::make_shared<qint64>(0);
         // The pattern holds no 'K', so no frame ever ends.
-        const auto refill = [socket, sent, bytesEach, &pattern] {
+        const auto refill = [socket, sent, bytesEach, &pattern, &noise] {
             while (*sent < bytesEach && socket->bytesToWrite() < 256 * 1024) {
                 const qsizetype size = qsizetype(std::min<qint64>(64 * 1024, bytesEach - *sent));
-                socket->write(pattern.bytesAt(*sent, size));
+                if (noise.isEmpty())
+                    socket->write(pattern.bytesAt(*sent, size));
+                else
+                    socket->write(noise.mid(*sent % noise.size(), size));
                 *sent += size;
             }
         };
@@ -264,6 +279,136 @@ int Pong(const Target& target, const QByteArray& dataId, int count, int payloadS
         std::fprintf(stderr, "pong: %zu of %d payloads came\n", latencies.size(), count);
         QCoreApplication::exit(1);
     });
+    return QCoreApplication::exec();
+}
+
+int TaggedSend(const Target& target, const QByteArray& dataId, int seconds, int payloadSize,
+               int intervalMs)
+{
+    auto socket = connectTo(target);
+    qint64 sent = 0;
+    QElapsedTimer clock;
+    const auto sendOne = [&] {
+        socket->write(frames::channelFrame(dataId, tagged::payload(dataId, sent, payloadSize)));
+        ++sent;
+    };
+    const auto finish = [&] {
+        print("tagged_sent", double(sent), "payloads");
+        socket->disconnectFromHost();
+    };
+    QTimer ticker;
+    ticker.setInterval(intervalMs);
+    QObject::connect(&ticker, &QTimer::timeout, [&] {
+        if (clock.elapsed() >= qint64(seconds) * 1000) {
+            ticker.stop();
+            finish();
+            return;
+        }
+        sendOne();
+    });
+    // As fast as the engine takes them: a few payloads wait in the socket's buffer.
+    bool finished = false;
+    const auto refill = [&] {
+        if (intervalMs > 0 || finished)
+            return;
+        while (socket->bytesToWrite() < 4 * payloadSize) {
+            if (clock.elapsed() >= qint64(seconds) * 1000) {
+                finished = true;
+                finish();
+                return;
+            }
+            sendOne();
+        }
+    };
+    QObject::connect(socket.get(), &QTcpSocket::connected, [&] {
+        clock.start();
+        socket->write(frames::registration(dataId));
+        if (intervalMs > 0)
+            ticker.start();
+        else
+            refill();
+    });
+    QObject::connect(socket.get(), &QTcpSocket::bytesWritten, refill);
+    QObject::connect(socket.get(), &QTcpSocket::disconnected, [] { QCoreApplication::exit(0); });
+    QObject::connect(socket.get(), &QTcpSocket::errorOccurred, [&] {
+        std::fprintf(stderr, "tagged-send: %s\n", qPrintable(socket->errorString()));
+        QCoreApplication::exit(1);
+    });
+    return QCoreApplication::exec();
+}
+
+int TaggedReceive(const Target& target, const QByteArray& dataId, int idleSeconds,
+                  int timeoutSeconds)
+{
+    auto socket = connectTo(target);
+    tagged::Reader reader(dataId);
+    bool reported = false;
+    const auto report = [&] {
+        if (std::exchange(reported, true))
+            return;
+        print("tagged_intact", double(reader.intact()), "payloads");
+        print("tagged_damaged", double(reader.damaged()), "payloads");
+        print("tagged_wrong_dataid", double(reader.wrongDataId()), "payloads");
+        print("tagged_last_sequence", double(reader.lastSequence()), "");
+        QCoreApplication::exit(0);
+    };
+    QTimer idle;
+    idle.setSingleShot(true);
+    idle.setInterval(idleSeconds * 1000);
+    QObject::connect(&idle, &QTimer::timeout, report);
+    QObject::connect(socket.get(), &QTcpSocket::connected,
+                     [&] { socket->write(frames::registration(dataId)); });
+    QObject::connect(socket.get(), &QTcpSocket::readyRead, [&] {
+        reader.feed(socket->readAll());
+        idle.start();
+    });
+    QObject::connect(socket.get(), &QTcpSocket::disconnected, report);
+    QTimer::singleShot(timeoutSeconds * 1000, qApp, report);
+    return QCoreApplication::exec();
+}
+
+int Churn(const Target& target, int connections, int batch)
+{
+    QElapsedTimer clock;
+    clock.start();
+    int done = 0;
+    int round = 0;
+    std::vector<std::unique_ptr<QTcpSocket>> sockets;
+    int registered = 0;
+    // Each batch comes from an address of its own, so the closed ones' ports need not
+    // come free first.
+    std::function<void()> nextBatch = [&] {
+        sockets.clear();
+        if (done >= connections) {
+            print("churn_seconds", double(clock.elapsed()) / 1000, "s");
+            QCoreApplication::exit(0);
+            return;
+        }
+        ++round;
+        const QHostAddress from(
+            QStringLiteral("127.%1.%2.1").arg(1 + round / 250 % 250).arg(round % 250));
+        const int count = std::min(batch, connections - done);
+        registered = 0;
+        for (int i = 0; i < count; ++i) {
+            sockets.push_back(std::make_unique<QTcpSocket>());
+            QTcpSocket* socket = sockets.back().get();
+            socket->bind(from);
+            const QByteArray dataId = numberedId("C", done + i);
+            QObject::connect(socket, &QTcpSocket::connected, [&, socket, dataId, count] {
+                socket->write(frames::registration(dataId));
+                socket->flush();
+                if (++registered == count)
+                    QTimer::singleShot(0, qApp, nextBatch);
+            });
+            QObject::connect(socket, &QTcpSocket::errorOccurred, [socket] {
+                std::fprintf(stderr, "churn: %s\n", qPrintable(socket->errorString()));
+                QCoreApplication::exit(1);
+            });
+            socket->connectToHost(target.host, target.port);
+        }
+        done += count;
+    };
+    QTimer::singleShot(0, qApp, nextBatch);
     return QCoreApplication::exec();
 }
 

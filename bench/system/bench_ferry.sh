@@ -23,7 +23,7 @@ work="$desktop_work"
 # payload: "<modem>", "<DataID>" twice and "<xodem>" CR. An engine that puts a check value in
 # front of each frame adds its bytes here.
 LINE_RATE=56000
-LINK_FRAME_OVERHEAD=35
+LINK_FRAME_OVERHEAD=44
 # File bytes in each of Ferryit's data messages (one link frame each).
 FERRY_CHUNK=1024
 

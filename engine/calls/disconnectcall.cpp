@@ -3,6 +3,7 @@
 #include "engine/channels/form2.h"
 #include "engine/engine.h"
 #include "engine/settings/settingsfile.h"
+#include "platform/logging.h"
 #include "platform/serialport.h"
 
 namespace tellaran {
@@ -64,8 +65,13 @@ void DisconnectCall(Engine& engine)
         return;
     }
 
-    // Ignored on failure: the call ends whether or not its duration could be kept.
-    SettingsFile(engine.programDir()).StoreConnectionTime(engine.dialerTimeText().toLatin1());
+    // The call ends whether or not its duration could be kept, but the user hears of it.
+    QString storeError;
+    const SettingsFile settings(engine.programDir());
+    if (!settings.StoreConnectionTime(engine.dialerTimeText().toLatin1(), &storeError)) {
+        boxes.show(ConnectionTimeNotStoredText(settings.path(), storeError), QString(),
+                   BoxIcon::Warning, BoxButtons::Ok);
+    }
 
     const QString warning = OutputBufferWarningText();
     if (!IsPortOpen(engine)) {
@@ -87,6 +93,28 @@ void DisconnectCall(Engine& engine)
     if (IsPortOpen(engine))
         HangUpAndClosePort(engine);
     engine.setModemConnected(false);
+    engine.endProgram();
+}
+
+} // namespace tellaran
+
+namespace tellaran {
+
+void DisconnectWithoutAsking(Engine& engine)
+{
+    // A call this run made or answered has a time to keep; nothing else is touched.
+    if (engine.isStatusWindowLoaded() && engine.callClockStarted()) {
+        const SettingsFile settings(engine.programDir());
+        QString error;
+        if (!settings.StoreConnectionTime(engine.dialerTimeText().toLatin1(), &error))
+            qCWarning(lcModem).noquote() << ConnectionTimeNotStoredText(settings.path(), error);
+    }
+    if (IsPortOpen(engine)) {
+        ClosePort(engine);
+        engine.setModemConnected(false);
+    }
+    if (engine.isStatusWindowLoaded())
+        engine.deleteChannelTable();
     engine.endProgram();
 }
 

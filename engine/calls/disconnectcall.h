@@ -16,4 +16,10 @@ QString OutputBufferWarningText();
 // call up.
 void DisconnectCall(Engine& engine);
 
+// Ends the program as DisconnectCall does, without asking and without waiting for output
+// (the program is told to end: a logout, Ctrl+C): stores the call's time (a failure goes to
+// the log, since nobody may be there to read a box), hangs up, deletes the channel table and
+// ends the program.
+void DisconnectWithoutAsking(Engine& engine);
+
 } // namespace tellaran

@@ -60,7 +60,7 @@ bool PhoneBookFile::AddPhoneEntry(const PhoneEntry& entry, QString* error) const
             *error = quoteError();
         return false;
     }
-    return datafile::appendRecord(path(), encodeEntry(entry), error);
+    return datafile::appendRecord(path(), tempPath(), encodeEntry(entry), error);
 }
 
 bool PhoneBookFile::DeletePhoneEntries(const QByteArray& selectedLine, int* removed,

@@ -165,16 +165,39 @@ ChannelServer::Connection* ChannelServer::connection(int index)
     return found == connections_.end() ? nullptr : &found->second;
 }
 
+// The index after the one given last, wrapping round to 1 at the limit, skipping those in
+// use: a run numbers its connections 1, 2, 3 ... as long as it can, and a closed
+// connection's index comes back only when the numbers have gone round. 0 when all are in use.
+int ChannelServer::nextFreeIndex() const
+{
+    if (connectionLimit_ < 1 || listener_.count() >= connectionLimit_)
+        return 0;
+    int index = lastIndex_;
+    for (int tried = 0; tried < connectionLimit_; ++tried) {
+        index = index >= connectionLimit_ ? 1 : index + 1;
+        if (!listener_.isLoaded(index))
+            return index;
+    }
+    return 0;
+}
+
 void ChannelServer::Listener_ConnectionRequest(int, qintptr requestId)
 {
     const QHostAddress peer = listener_.RequestPeerAddress(requestId);
-    const int next = listener_.UBound() + 1;
-    if (!peerCheck_(peer) || next > connectionLimit_ || !listener_.Load(next) ||
-        !listener_.Accept(next, requestId)) {
+    const bool fromHere = peerCheck_(peer);
+    const int next = fromHere ? nextFreeIndex() : 0;
+    if (fromHere && next == 0) {
+        qCWarning(lcChannels) << "Refusing a local program: all" << connectionLimit_
+                              << "connection indexes are in use";
+    }
+    if (next == 0 || !listener_.Load(next) || !listener_.Accept(next, requestId)) {
+        if (next != 0)
+            listener_.Unload(next);
         listener_.Reject(requestId);
         Q_EMIT connectionRefused(peer);
         return;
     }
+    lastIndex_ = next;
     const Socket* socket = listener_.element(next);
     OpenConnection(next, socket ? socket->PeerAddress() : peer, socket ? socket->PeerPort() : 0);
 }
@@ -297,6 +320,8 @@ void ChannelServer::removeConnection(int index, bool abort)
     }
     resuming_.erase(index);
     listener_.Close(index, abort);
+    // The index and the element's memory come back; a new connection may get them.
+    listener_.Unload(index);
     Q_EMIT connectionRemoved(index);
 }
 

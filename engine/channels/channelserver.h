@@ -19,12 +19,14 @@ class Engine;
 
 // The channel server: the engine's door for local programs, on the Listener socket array.
 //
-// Only connections from this computer are accepted; each gets a new element index (1, 2,
-// 3 ..., never reused in a run). A block that begins with "<request>" registers its DataID
-// in the channel table, and what follows the DataID in the same block is treated as data.
-// Data is cut into frames per connection, each connection with its own carry-over buffer,
-// and every frame goes to the frame handler (DispatchFrame). When the peer closes, the
-// connection's records leave the table and the element is closed.
+// Only connections from this computer are accepted; each gets an element index of its own
+// (1, 2, 3 ...; a closed connection's index is given again once the numbers have gone round
+// to it, so a run serves any number of connections, at most DefaultConnectionLimit at once). A
+// block that begins with "<request>" registers its DataID in the channel table, and what follows
+// the DataID in the same block is treated as data. Data is cut into frames per connection, each
+// connection with its own carry-over buffer, and every frame goes to the frame handler
+// (DispatchFrame). When the peer closes, the connection's records leave the table and the element
+// is closed.
 //
 // The engine's own connection (the modem window's, which brings the frames received from
 // the other computer) carries relay frames only: anything else on it is dropped, and it
@@ -45,7 +47,7 @@ public:
     using FrameHandler = std::function<void(int index, const QByteArray& frame)>;
     using PeerCheck = std::function<bool(const QHostAddress& peer)>;
 
-    // Element indices are signed 16-bit numbers: 32767 connections per run.
+    // Element indices are signed 16-bit numbers: 32767 connections at once.
     static constexpr int DefaultConnectionLimit = 32767;
     static constexpr qint64 DefaultRelayCap = 16 * 1024 * 1024;
     static constexpr qint64 DefaultCarryOverBudget = 64 * 1024 * 1024;
@@ -74,7 +76,7 @@ public:
 
     // Decides whether a peer may connect; by default isThisComputer.
     void setPeerCheck(PeerCheck check) { peerCheck_ = std::move(check); }
-    // The number of connections a run accepts.
+    // The number of connections served at once, and the highest index.
     void setConnectionLimit(int limit) { connectionLimit_ = limit; }
     // Cap of each connection's carry-over buffer.
     void setBufferCap(qsizetype cap);
@@ -138,6 +140,7 @@ private:
     // Forgets a connection: its records leave the table, its buffer is dropped, and the
     // element closes (aborted: what waits for the peer is thrown away).
     void removeConnection(int index, bool abort);
+    int nextFreeIndex() const;
 
     Engine& engine_;
     ChannelTable& table_;
@@ -145,6 +148,8 @@ private:
     SocketArray listener_;
     PeerCheck peerCheck_;
     int connectionLimit_ = DefaultConnectionLimit;
+    // The index given to the newest connection.
+    int lastIndex_ = 0;
     qsizetype bufferCap_ = frames::DefaultBufferCap;
     qint64 relayCap_ = DefaultRelayCap;
     qint64 carryOverBudget_ = DefaultCarryOverBudget;

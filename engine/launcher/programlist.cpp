@@ -59,7 +59,7 @@ bool ProgramListFile::AppendProgram(const ProgramEntry& entry, QString* error) c
             *error = problem;
         return false;
     }
-    return datafile::appendRecord(path(), encodeEntry(entry), error);
+    return datafile::appendRecord(path(), tempPath(), encodeEntry(entry), error);
 }
 
 bool ProgramListFile::DeleteProgramsNamed(const QByteArray& name, int* removed,

@@ -1,5 +1,7 @@
 #include "engine/link/frames.h"
 
+#include <array>
+
 namespace tellaran::frames {
 
 namespace {
@@ -9,6 +11,20 @@ constexpr qsizetype MessageOverhead = 30;
 // "<modem><" DataID ">" in front, "<" DataID "><xodem>" behind.
 constexpr qsizetype PayloadOverhead = 34;
 constexpr qsizetype PayloadHead = 17;
+
+constexpr std::array<quint32, 256> crcTable()
+{
+    std::array<quint32, 256> table{};
+    for (quint32 n = 0; n < 256; ++n) {
+        quint32 c = n;
+        for (int bit = 0; bit < 8; ++bit)
+            c = (c & 1) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
+        table[n] = c;
+    }
+    return table;
+}
+
+constexpr std::array<quint32, 256> CrcTable = crcTable();
 
 } // namespace
 
@@ -39,9 +55,29 @@ QByteArray messageFrame(const QByteArray& text)
 QByteArray linkFrame(const QByteArray& body)
 {
     QByteArray frame;
-    frame.reserve(body.size() + ModemTag.size() + XodemTag.size() + 1);
-    frame.append(ModemTag).append(body).append(XodemTag).append(LinkFrameEnd);
+    frame.reserve(CheckValuePrefixLength + body.size() + ModemTag.size() + XodemTag.size() + 1);
+    frame.append(QByteArray(CheckValuePrefixLength, CheckValueMark));
+    frame.append(ModemTag).append(body).append(XodemTag);
+    const QByteArray prefix =
+        checkValuePrefix(QByteArrayView(frame).sliced(CheckValuePrefixLength));
+    frame.replace(0, CheckValuePrefixLength, prefix);
+    frame.append(LinkFrameEnd);
     return frame;
+}
+
+quint32 checkValue(QByteArrayView frame)
+{
+    quint32 crc = 0xFFFFFFFFu;
+    for (const char c : frame)
+        crc = CrcTable[(crc ^ quint8(c)) & 0xFF] ^ (crc >> 8);
+    return crc ^ 0xFFFFFFFFu;
+}
+
+QByteArray checkValuePrefix(QByteArrayView frame)
+{
+    return CheckValueMark + QByteArray::number(checkValue(frame), 16)
+                                .toUpper()
+                                .rightJustified(CheckValueDigits, '0');
 }
 
 QByteArray relayFrame(const QByteArray& modemLine)

@@ -14,6 +14,12 @@ inline constexpr QByteArrayView MsgboxTag = "<msgbox>";
 inline constexpr QByteArrayView ModemTag = "<modem>";
 inline constexpr QByteArrayView XodemTag = "<xodem>";
 inline constexpr char LinkFrameEnd = '\r';
+// A link frame's check value stands in front of its "<modem>": this mark and eight
+// upper-case hex digits. An engine that does not know it drops it with whatever else comes
+// before "<modem>"; hex digits spell no modem result.
+inline constexpr char CheckValueMark = '~';
+inline constexpr qsizetype CheckValueDigits = 8;
+inline constexpr qsizetype CheckValuePrefixLength = 1 + CheckValueDigits;
 // A DataID names a channel; the client control always sends exactly this many characters.
 inline constexpr qsizetype DataIdLength = 8;
 
@@ -26,9 +32,14 @@ QByteArray registration(const QByteArray& dataId);
 QByteArray channelFrame(const QByteArray& dataId, const QByteArray& payload);
 // "<msgbox>" text "<msgbox>" "KvekEND": a user message on its way to the other computer.
 QByteArray messageFrame(const QByteArray& text);
-// "<modem>" body "<xodem>" CR: a channel or message frame (terminator removed) on the
-// modem link.
+// "~" check value, "<modem>" body "<xodem>" CR: a channel or message frame (terminator
+// removed) on the modem link.
 QByteArray linkFrame(const QByteArray& body);
+// The CRC-32 (the polynomial of Ethernet and zip) of a link frame from its "<modem>" to its
+// "<xodem>" inclusive.
+quint32 checkValue(QByteArrayView frame);
+// "~" and checkValue(frame) as eight upper-case hex digits.
+QByteArray checkValuePrefix(QByteArrayView frame);
 // A link frame as cut from the modem input (without its CR) followed by "KvekEND": what the
 // receiving engine sends to its own channel server. A "KvekEND" inside the link frame ends
 // it there: what follows is dropped, so the other computer cannot make this engine act on a

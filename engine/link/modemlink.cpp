@@ -78,6 +78,9 @@ ModemLink::ModemLink(Engine& engine, SerialEnvironment environment, QObject* par
     reconnectTimer_.setSingleShot(true);
     reconnectTimer_.setInterval(DefaultReconnectDelay);
     connect(&reconnectTimer_, &QTimer::timeout, this, &ModemLink::connectWinsock);
+    dropReportTimer_.setSingleShot(true);
+    dropReportTimer_.setInterval(1000);
+    connect(&dropReportTimer_, &QTimer::timeout, this, &ModemLink::reportDroppedFrames);
     stalledFrameTimer_.setSingleShot(true);
     stalledFrameTimer_.setInterval(DefaultStalledFrameDelay);
     connect(&stalledFrameTimer_, &QTimer::timeout, this, [this] {
@@ -289,16 +292,12 @@ void ModemLink::handleQueuedLines()
 
 void ModemLink::HandleModemLine(QByteArray& line)
 {
-    const qsizetype modemAt = line.indexOf(frames::ModemTag);
-    if (modemAt > 0)
-        line.remove(0, modemAt);
-    if (line == frames::ModemTag)
-        return;
-    if (line.startsWith(frames::ModemTag)) {
-        logReceivedFrame(line);
-        sendRelayFrame(line);
+    // Once the call is up, every line is cut at "<xodem>": one without "<modem>" is a frame
+    // that noise hit at its start.
+    if (line.contains(frames::ModemTag) || (Connected && line.endsWith(frames::XodemTag))) {
         // A payload is the other program's data, never a modem result: "RING" inside it
         // must not make the modem answer, nor "NO CARRIER" show a failure.
+        relayCheckedFrame(line);
         return;
     }
 
@@ -477,8 +476,53 @@ void ModemLink::carrierLost()
         return;
     // Each step goes on whatever became of the one before.
     engine_.deleteChannelTable();
-    SettingsFile(engine_.programDir()).StoreConnectionTime(engine_.dialerTimeText().toLatin1());
+    const SettingsFile settings(engine_.programDir());
+    QString error;
+    if (!settings.StoreConnectionTime(engine_.dialerTimeText().toLatin1(), &error)) {
+        engine_.messageBoxes().show(ConnectionTimeNotStoredText(settings.path(), error), QString(),
+                                    BoxIcon::Warning, BoxButtons::Ok);
+        if (!alive)
+            return;
+    }
     engine_.endProgram();
+}
+
+void ModemLink::relayCheckedFrame(const QByteArray& line)
+{
+    // A bare "<modem>" carries nothing.
+    if (line.endsWith(frames::ModemTag) &&
+        line.indexOf(frames::ModemTag) == line.size() - frames::ModemTag.size())
+        return;
+    const int droppedBefore = frameCheck_.droppedFrames();
+    const std::optional<QByteArray> frame = frameCheck_.Check(line);
+    if (frameCheck_.droppedFrames() != droppedBefore) {
+        lastDroppedSize_ = frame ? line.size() - frame->size() : line.size();
+        // On a line that noise hits often, one line a second tells it all.
+        if (!dropReportTimer_.isActive()) {
+            reportDroppedFrames();
+            dropReportTimer_.start();
+        }
+    }
+    if (!frame)
+        return;
+    logReceivedFrame(*frame);
+    sendRelayFrame(*frame);
+}
+
+void ModemLink::reportDroppedFrames()
+{
+    const int dropped = frameCheck_.droppedFrames();
+    if (dropped == droppedReported_)
+        return;
+    const int since = dropped - droppedReported_;
+    droppedReported_ = dropped;
+    const QString what =
+        since == 1 ? QStringLiteral("Dropped a damaged frame from the modem (%1 bytes)")
+                         .arg(lastDroppedSize_)
+                   : QStringLiteral("Dropped %1 damaged frames from the modem").arg(since);
+    qCWarning(lcLink).noquote() << what + QStringLiteral(": the check value does not match; %1 "
+                                                         "damaged frames dropped in this call")
+                                              .arg(dropped);
 }
 
 void ModemLink::sendRelayFrame(const QByteArray& modemLine)
@@ -541,6 +585,8 @@ void ModemLink::closeDown()
     shutDown_ = true;
     reconnectTimer_.stop();
     stalledFrameTimer_.stop();
+    dropReportTimer_.stop();
+    reportDroppedFrames();
     MSComm1.setPortOpen(false);
     Winsock1.Close();
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "engine/link/linkframecheck.h"
 #include "engine/link/modeminputsplitter.h"
 #include "engine/link/modemreplytracker.h"
 #include "engine/link/modemresult.h"
@@ -81,6 +82,9 @@ public:
     // The program ends: hangs up (see HangUp), then closes Winsock1; no more event handling.
     void shutDown();
 
+    // Damaged link frames dropped in this call.
+    int droppedFrames() const { return frameCheck_.droppedFrames(); }
+
     // Relay frames waiting for Winsock1 to connect, in bytes.
     qsizetype pendingRelayBytes() const { return pendingRelay_.size(); }
     void setRelayCap(qsizetype cap) { relayCap_ = cap; }
@@ -108,6 +112,8 @@ private:
     void callCameUp();
     void watchForHangUp();
     void handleQueuedLines();
+    void relayCheckedFrame(const QByteArray& line);
+    void reportDroppedFrames();
     void sendRelayFrame(const QByteArray& modemLine);
     void connectWinsock();
     void onWinsockConnected();
@@ -126,6 +132,10 @@ private:
     Engine& engine_;
     // Form1's UseString: the carry-over buffer of the modem input.
     ModemInputSplitter UseString;
+    LinkFrameCheck frameCheck_;
+    int droppedReported_ = 0;
+    qsizetype lastDroppedSize_ = 0;
+    QTimer dropReportTimer_;
     // Lines cut but not handled yet. A line's handling may show a box, in which more input
     // arrives; queuing keeps the lines in the order the modem sent them.
     std::deque<QByteArray> lines_;

@@ -2,6 +2,7 @@
 
 #include "platform/datafile.h"
 
+#include <QDir>
 #include <QFileInfo>
 #include <QList>
 #include <algorithm>
@@ -204,6 +205,12 @@ bool SettingsFile::StoreConnectionTime(const QByteArray& timeText, QString* erro
         lines[i] = datafile::encode(values[i]);
     lines << datafile::encodeText(TimeMarker) << datafile::encodeText(timeText);
     return datafile::rewriteFile(path(), tempPath(), fileContent(lines), error);
+}
+
+QString ConnectionTimeNotStoredText(const QString& path, const QString& error)
+{
+    return QStringLiteral("The connection time of this call could not be stored in %1: %2")
+        .arg(QDir::toNativeSeparators(path), error);
 }
 
 bool SettingsFile::ResetConnectionTime(QString* error) const

@@ -35,6 +35,9 @@ SettingsRecord DeliveredSettings();
 // The connection time after a reset, and the one assumed when the file holds none.
 QByteArray ZeroConnectionTime();
 
+// What the user is told when the time of a call could not be stored in `path`.
+QString ConnectionTimeNotStoredText(const QString& path, const QString& error);
+
 // Whether a text can be stored as a quoted value: the file has no escape for a double quote.
 bool IsStorableText(const QByteArray& text);
 

@@ -1,10 +1,14 @@
 // The programs' command lines, run as a user runs them: help, version, the port map, and
 // what they refuse.
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
+#include <csignal>
+#include <sys/types.h>
 
 namespace {
 
@@ -139,6 +143,64 @@ private Q_SLOTS:
                 {QStringLiteral("--log"), home.filePath(QStringLiteral("no/x.log"))}, home.path());
         QCOMPARE(refused.exitCode, 1);
         QVERIFY(refused.error.contains(QLatin1String("cannot write the log")));
+    }
+
+    // A second engine on the same data folder says so and touches nothing; the first ends
+    // on SIGTERM as on Disconnect, and gives the folder up.
+    void oneEnginePerDataFolder()
+    {
+        QTemporaryDir home;
+        QTemporaryDir copy;
+        const QString engine = copy.filePath(QStringLiteral("Tellaran"));
+        QVERIFY(QFile::copy(builtPrograms + QStringLiteral("/Tellaran"), engine));
+        QVERIFY(QDir(copy.path()).mkpath(QStringLiteral("data")));
+        for (const char* name : {"data.dat", "ports.dat", "programs.dat"}) {
+            QVERIFY(QFile::copy(builtPrograms + QStringLiteral("/data/") + QLatin1String(name),
+                                copy.filePath(QStringLiteral("data/")) + QLatin1String(name)));
+        }
+        writeFile(copy.filePath(QStringLiteral("data/addresses.dat")), "\"Anna\",\"0815\"\r\n");
+        writeFile(copy.filePath(QStringLiteral("data/requests.dat")), "3,\"CHAT0001\"\r\n");
+
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("HOME"), home.path());
+        environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        QProcess first;
+        first.setProcessEnvironment(environment);
+        first.start(engine, QStringList());
+        const QString lock = copy.filePath(QStringLiteral("data/engine.lock"));
+        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(lock), 10000);
+        const auto snapshot = [&copy] {
+            QStringList state;
+            QDir data(copy.filePath(QStringLiteral("data")));
+            for (const QFileInfo& file : data.entryInfoList(QDir::Files, QDir::Name)) {
+                QFile content(file.filePath());
+                content.open(QIODevice::ReadOnly);
+                state << file.fileName() + QLatin1Char(' ') +
+                             file.lastModified().toString(Qt::ISODateWithMs) + QLatin1Char(' ') +
+                             QString::fromLatin1(content.readAll().toHex());
+            }
+            return state;
+        };
+        const QStringList before = snapshot();
+
+        QProcess second;
+        second.setProcessEnvironment(environment);
+        second.start(engine, QStringList());
+        // It tells the user, and waits in a box for the OK.
+        QString told;
+        QTRY_VERIFY_WITH_TIMEOUT(
+            (told += QString::fromLocal8Bit(second.readAllStandardError()))
+                .contains(QLatin1String("Tellaran is already running from this folder")),
+            10000);
+        QCOMPARE(snapshot(), before);
+        second.kill();
+        QVERIFY(second.waitForFinished(5000));
+
+        ::kill(pid_t(first.processId()), SIGTERM);
+        QVERIFY(first.waitForFinished(10000));
+        QCOMPARE(first.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(first.exitCode(), 0);
+        QVERIFY(!QFile::exists(lock));
     }
 };
 

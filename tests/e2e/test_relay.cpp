@@ -3,6 +3,7 @@
 // other, and a hang-up on one side ends the other.
 
 #include "engine/channels/form2.h"
+#include "engine/enginerunguard.h"
 #include "engine/link/frames.h"
 #include "engine/settings/settingsfile.h"
 #include "tests/e2e/enginepair.h"
@@ -12,6 +13,7 @@
 #include <QRandomGenerator>
 #include <QTcpSocket>
 #include <QTest>
+#include <csignal>
 
 using namespace tellaran;
 using namespace tellaran::testing;
@@ -40,6 +42,7 @@ private Q_SLOTS:
     void framesSentBeforeTheCallLeaveWithIt();
     void userMessageReachesTheOtherEngine();
     void hangUpEndsTheOtherSide();
+    void terminationSignalEndsTheCallAsDisconnectDoes();
     void frameOnAnIdleLineLeavesWithoutATick();
 };
 
@@ -113,6 +116,30 @@ void TestRelay::hangUpEndsTheOtherSide()
     QCOMPARE(SettingsFile(pair.a.engine->programDir()).ReadStoredTime(), QByteArray("00:00:00"));
     // The local program sees its connection end.
     QTRY_VERIFY_WITH_TIMEOUT(!annChat.isOpen(), 5000);
+}
+
+void TestRelay::terminationSignalEndsTheCallAsDisconnectDoes()
+{
+    EnginePair pair;
+    RawClient annChat(*pair.a.engine, "CHAT0001");
+    QVERIFY(waitForRegistrations(*pair.a.engine, 1));
+    QVERIFY(pair.call());
+    EngineRunGuard guard;
+    guard.endOnTerminationSignals(*pair.a.engine);
+    QTRY_VERIFY_WITH_TIMEOUT(pair.a.engine->dialerTimeText() != QStringLiteral("00:00:00"), 5000);
+
+    // A logout or Ctrl+C: no question, the time stored, the call hung up, the table gone.
+    QVERIFY(std::raise(SIGTERM) == 0);
+    QTRY_COMPARE_WITH_TIMEOUT(pair.a.ended, 1, 5000);
+    QVERIFY(pair.a.boxes->boxes().isEmpty());
+    const QByteArray stored = SettingsFile(pair.a.engine->programDir()).ReadStoredTime();
+    QCOMPARE(stored, pair.a.engine->dialerTimeText().toLatin1());
+    QVERIFY(stored != "00:00:00");
+    QVERIFY(!QFile::exists(pair.a.engine->dataPath(QStringLiteral("requests.dat"))));
+    QVERIFY(!pair.a.engine->modemPort().PortOpen());
+    // The other side's call ends.
+    QTRY_COMPARE_WITH_TIMEOUT(pair.b.ended, 1, 10000);
+    QCOMPARE(pair.b.boxes->texts().last(), QStringLiteral("Remote computer disconnected"));
 }
 
 void TestRelay::frameOnAnIdleLineLeavesWithoutATick()

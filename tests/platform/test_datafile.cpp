@@ -2,7 +2,12 @@
 
 #include <QFile>
 #include <QRandomGenerator>
+#include <QTemporaryDir>
 #include <QTest>
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+#include <sys/resource.h>
 
 using namespace tellaran;
 using datafile::Value;
@@ -110,6 +115,46 @@ private slots:
             checkRoundTrip(content);
             if (QTest::currentTestFailed())
                 return;
+        }
+    }
+
+    // A record that cannot be written whole leaves the file as it was, whichever byte the
+    // disk gives out at, and the message names the cause; once there is room it lands whole.
+    void appendLandsWholeOrNotAtAll()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("addresses.dat"));
+        const QString temp = dir.filePath(QStringLiteral("addresstemp.dat"));
+        // The last line lost its line end: the append adds one.
+        const QByteArray before("\"Anna\",\"0815\"\r\n\"Bo\",\"12\"");
+        QVERIFY(datafile::rewriteFile(path, temp, before));
+        const QByteArray record =
+            datafile::encodeRecord({datafile::encodeText("Zed"), datafile::encodeText("Notes")});
+        const QByteArray after = before + "\r\n" + record;
+
+        // The file size limit stands in for a full disk; past it a write fails (and would
+        // end the process, but for this).
+        signal(SIGXFSZ, SIG_IGN);
+        rlimit saved{};
+        QCOMPARE(getrlimit(RLIMIT_FSIZE, &saved), 0);
+        for (qsizetype room = before.size(); room <= after.size(); ++room) {
+            rlimit limited = saved;
+            limited.rlim_cur = rlim_t(room);
+            QCOMPARE(setrlimit(RLIMIT_FSIZE, &limited), 0);
+            QString error;
+            const bool appended = datafile::appendRecord(path, temp, record, &error);
+            setrlimit(RLIMIT_FSIZE, &saved);
+            QByteArray content;
+            QVERIFY(datafile::readFile(path, &content));
+            QVERIFY(!QFile::exists(temp));
+            if (room < after.size()) {
+                QVERIFY(!appended);
+                QCOMPARE(error, QString::fromLocal8Bit(std::strerror(EFBIG)));
+                QCOMPARE(content, before);
+            } else {
+                QVERIFY2(appended, qPrintable(error));
+                QCOMPARE(content, after);
+            }
         }
     }
 };

@@ -1,8 +1,10 @@
 // The disconnect: the question, the stored time, the output guard and the ends of a call.
 #include "callstestsupport.h"
+#include "engine/calls/connectiontimekeeper.h"
 #include "engine/calls/disconnectcall.h"
 #include "tests/support/pseudoterminal.h"
 
+#include <QDir>
 #include <QTest>
 #include <optional>
 
@@ -120,6 +122,54 @@ private Q_SLOTS:
         QCOMPARE(engine_->modemPortReached, 0);
         QCOMPARE(engine_->boxes.texts().last(), "The Connection has already been terminated !");
         QCOMPARE(storedTime(), QByteArray("00:00:31"));
+    }
+
+    void aTimeThatCannotBeStoredIsSaid()
+    {
+        callUp(true, "00:00:30");
+        engine_->modemPort().setPortOpen(true);
+        // The settings file cannot be rewritten: its temporary file is a folder.
+        QVERIFY(QDir().mkpath(engine_->dataPath("datatemp.dat")));
+        DisconnectCall(*engine_);
+        QCOMPARE(engine_->boxes.texts(),
+                 QStringList({"Do You want to disconnect?",
+                              ConnectionTimeNotStoredText(engine_->dataPath("data.dat"),
+                                                          QStringLiteral("Is a directory"))}));
+        QCOMPARE(storedTime(), QByteArray("00:00:00"));
+        QCOMPARE(engine_->endProgramCalls, 1);
+    }
+
+    void theTimeIsKeptOnceAMinuteOfTheCall()
+    {
+        callUp(true, "00:00:00");
+        QStringList warnings;
+        static QStringList* captured = nullptr;
+        captured = &warnings;
+        const QtMessageHandler previous =
+            qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString& text) {
+                captured->append(text);
+            });
+        ConnectionTimeKeeper keeper(engine_->programDir());
+        keeper.ConnectionTimeShown("00:00:59");
+        QCOMPARE(storedTime(), QByteArray("00:00:00"));
+        keeper.ConnectionTimeShown("00:01:00");
+        QCOMPARE(storedTime(), QByteArray("00:01:00"));
+        keeper.ConnectionTimeShown("00:01:59");
+        QCOMPARE(storedTime(), QByteArray("00:01:00"));
+        keeper.ConnectionTimeShown("00:02:00");
+        QCOMPARE(storedTime(), QByteArray("00:02:00"));
+
+        // A store that fails is logged once; the next minute tries again.
+        QVERIFY(QDir().mkpath(engine_->dataPath("datatemp.dat")));
+        keeper.ConnectionTimeShown("00:03:00");
+        keeper.ConnectionTimeShown("00:04:00");
+        QCOMPARE(warnings.size(), 1);
+        QVERIFY(warnings.first().contains(QLatin1String("Is a directory")));
+        QVERIFY(QDir(engine_->dataPath("datatemp.dat")).removeRecursively());
+        keeper.ConnectionTimeShown("10:05:00");
+        qInstallMessageHandler(previous);
+        QCOMPARE(storedTime(), QByteArray("10:05:00"));
+        QCOMPARE(keeper.stores(), 3);
     }
 };
 

@@ -11,6 +11,8 @@
 #include <QTcpSocket>
 #include <QTest>
 #include <memory>
+#include <sys/socket.h>
+#include <vector>
 
 using namespace tellaran;
 using tellaran::testing::connectClient;
@@ -177,6 +179,44 @@ private Q_SLOTS:
         // Frames that end give their memory back.
         send(*small, "KvekEND");
         QTRY_COMPARE(server().carryOverTotal(), 0);
+    }
+
+    void aCallServesAnyNumberOfConnections()
+    {
+        // Connection 32768 of a run, and more, after the earlier ones closed: each closed
+        // connection gives back its index and its element. The programs reset their
+        // connections, which leaves no ports waiting on this computer afterwards.
+        constexpr int Batch = 256;
+        constexpr int Total = ChannelServer::DefaultConnectionLimit + 2 * Batch;
+        SocketArray& listener = server().Listener();
+        for (int done = 0; done < Total; done += Batch) {
+            std::vector<std::unique_ptr<QTcpSocket>> clients;
+            for (int i = 0; i < Batch; ++i) {
+                clients.push_back(std::make_unique<QTcpSocket>());
+                clients.back()->connectToHost(QHostAddress::LocalHost, engine_->channelPort());
+            }
+            QTRY_COMPARE_WITH_TIMEOUT(listener.count(), Batch, 10000);
+            for (auto& client : clients) {
+                QVERIFY(client->waitForConnected(1000));
+                const linger reset{1, 0};
+                setsockopt(int(client->socketDescriptor()), SOL_SOCKET, SO_LINGER, &reset,
+                           sizeof reset);
+            }
+            clients.clear();
+            QTRY_COMPARE_WITH_TIMEOUT(listener.count(), 0, 10000);
+        }
+        QCOMPARE(listener.UBound(), 0);
+        auto program = connectClient(engine_->channelPort());
+        QTRY_COMPARE(listener.count(), 1);
+        // The numbers have gone round once: the index is one given before.
+        const int made = (Total + Batch - 1) / Batch * Batch;
+        const int index = listener.UBound();
+        QCOMPARE(index, made - ChannelServer::DefaultConnectionLimit + 1);
+        send(*program, frames::registration("LATE0001"));
+        QTRY_COMPARE(engine_->counters().noofchan, 1);
+        QCOMPARE(form_->channelTable().records(), QList<ChannelRecord>({{index, "LATE0001"}}));
+        server().SendData(index, "served");
+        QTRY_COMPARE(program->bytesAvailable(), 6);
     }
 
     void ownConnectionCarriesRelayFramesOnly()

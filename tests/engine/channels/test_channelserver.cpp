@@ -39,7 +39,7 @@ void TestChannelServer::loadListensAndNumbersConnections()
     QVERIFY(form.isListening() && !form.isVisible());
     QCOMPARE(engine.readDataFile("requests.dat"), QByteArray());
 
-    // Indices 1, 2, 3 ..., never reused after a close.
+    // Indices 1, 2, 3 ...: a closed connection's index is not the next one given.
     SocketArray& listener = form.channelServer().Listener();
     auto first = connectClient(engine.channelPort());
     QTRY_COMPARE(listener.UBound(), 1);
@@ -48,6 +48,7 @@ void TestChannelServer::loadListensAndNumbersConnections()
     first->disconnectFromHost();
     QTRY_VERIFY(!form.channelServer().splitter(1));
     QCOMPARE(listener.State(1), int(Socket::Closed));
+    QVERIFY(!listener.isLoaded(1));
     auto third = connectClient(engine.channelPort());
     QTRY_COMPARE(listener.UBound(), 3);
     QTRY_VERIFY(form.channelServer().isConnected(3));
@@ -76,7 +77,7 @@ void TestChannelServer::registrationsAndFramesPerConnection()
     send(*a, "<request>CHAT0001<CHAT0001>hi<CHAT0001>KvekEND");
     QTRY_COMPARE(engine.counters().noofchan, 1);
     QCOMPARE(engine.readDataFile("requests.dat"), QByteArray("1,\"CHAT0001\"\r\n"));
-    QTRY_COMPARE(form.senddata().senddata(), QByteArray("<modem><CHAT0001>hi<CHAT0001><xodem>\r"));
+    QTRY_COMPARE(form.senddata().senddata(), frames::linkFrame("<CHAT0001>hi<CHAT0001>"));
     form.senddata().clear();
 
     // Interleaved halves: each connection continues only its own frame.
@@ -87,12 +88,10 @@ void TestChannelServer::registrationsAndFramesPerConnection()
     send(*a, " a<CHAT0001>Kvek");
     QTRY_COMPARE(form.channelServer().splitter(1)->buffered(), 30);
     send(*b, "ere<msgbox>KvekEND");
-    QTRY_COMPARE(form.senddata().senddata(),
-                 QByteArray("<modem><msgbox>Hi there<msgbox><xodem>\r"));
+    QTRY_COMPARE(form.senddata().senddata(), frames::linkFrame("<msgbox>Hi there<msgbox>"));
     send(*a, "END");
-    QTRY_COMPARE(form.senddata().senddata(),
-                 QByteArray("<modem><msgbox>Hi there<msgbox><xodem>\r"
-                            "<modem><CHAT0001>from a<CHAT0001><xodem>\r"));
+    QTRY_COMPARE(form.senddata().senddata(), frames::linkFrame("<msgbox>Hi there<msgbox>") +
+                                                 frames::linkFrame("<CHAT0001>from a<CHAT0001>"));
 
     // A second registration of the same connection; both records go when it closes.
     send(*a, "<request>CHAT0002");
@@ -154,7 +153,20 @@ void TestChannelServer::onlyThisComputerWithinTheLimitMayConnect()
     QCOMPARE(server.Listener().UBound(), 2);
     // The others go on being served.
     send(*two, "<X>still<X>KvekEND");
-    QTRY_COMPARE(form.senddata().senddata(), QByteArray("<modem><X>still<X><xodem>\r"));
+    QTRY_COMPARE(form.senddata().senddata(), frames::linkFrame("<X>still<X>"));
+
+    // At the limit the log says why a program was refused; once one closes, its index
+    // serves the next program.
+    QTest::ignoreMessage(QtWarningMsg,
+                         "Refusing a local program: all 2 connection indexes are in use");
+    auto four = connectClient(engine.channelPort());
+    QTRY_COMPARE(refused.size(), 3);
+    one->disconnectFromHost();
+    QTRY_VERIFY(!server.Listener().isLoaded(1));
+    auto five = connectClient(engine.channelPort());
+    QTRY_VERIFY(server.isConnected(1));
+    QCOMPARE(refused.size(), 3);
+    QCOMPARE(server.Listener().count(), 2);
 }
 
 void TestChannelServer::listenFailureIsReported()
@@ -195,7 +207,7 @@ void TestChannelServer::randomBytesStayWithinTheCap()
     auto app = connectClient(engine.channelPort());
     QTRY_COMPARE(form.channelServer().Listener().UBound(), 2);
     send(*app, "<ABCDEFGH>ok<ABCDEFGH>KvekEND");
-    QTRY_COMPARE(form.senddata().senddata(), QByteArray("<modem><ABCDEFGH>ok<ABCDEFGH><xodem>\r"));
+    QTRY_COMPARE(form.senddata().senddata(), frames::linkFrame("<ABCDEFGH>ok<ABCDEFGH>"));
 }
 
 QTEST_MAIN(TestChannelServer)

@@ -95,13 +95,13 @@ void TestDispatch::localFramesGoToTheModemQueue()
     Channels c;
     c.dispatcher.DispatchFrame("<CHAT0001>hi<CHAT0001>");
     c.dispatcher.DispatchFrame(QByteArray());
-    QCOMPARE(c.senddata.senddata(), QByteArray("<modem><CHAT0001>hi<CHAT0001><xodem>\r"));
+    QCOMPARE(c.senddata.senddata(), frames::linkFrame("<CHAT0001>hi<CHAT0001>"));
     // Past the cap the new frame is dropped; smaller ones still fit.
     c.senddata.setCap(100);
     c.dispatcher.DispatchFrame("<A>" + QByteArray(100, 'x') + "<A>");
     c.dispatcher.DispatchFrame("<A>small<A>");
-    QCOMPARE(c.senddata.senddata(), QByteArray("<modem><CHAT0001>hi<CHAT0001><xodem>\r"
-                                               "<modem><A>small<A><xodem>\r"));
+    QCOMPARE(c.senddata.senddata(),
+             frames::linkFrame("<CHAT0001>hi<CHAT0001>") + frames::linkFrame("<A>small<A>"));
 }
 
 void TestDispatch::relayedFramesReachTheirChannelOrTheMessageHook()

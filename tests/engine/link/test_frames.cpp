@@ -1,7 +1,9 @@
 #include "engine/link/frames.h"
 #include "engine/link/framesplitter.h"
+#include "engine/link/linkframecheck.h"
 #include "engine/link/modeminputsplitter.h"
 
+#include <QElapsedTimer>
 #include <QRandomGenerator>
 #include <QTest>
 
@@ -15,6 +17,8 @@ private Q_SLOTS:
     void buildAndTakeApart();
     void splitFrames();
     void splitModemInput();
+    void checkValues();
+    void flippedBitsNeverDeliverWrongBytes();
     void capsAndRandomBytes();
 };
 
@@ -23,7 +27,8 @@ void TestFrames::buildAndTakeApart()
     QCOMPARE(frames::channelFrame("CHAT0001", "hello"),
              QByteArray("<CHAT0001>hello<CHAT0001>KvekEND"));
     QCOMPARE(frames::messageFrame("Hi"), QByteArray("<msgbox>Hi<msgbox>KvekEND"));
-    QCOMPARE(frames::linkFrame("<A>hi<A>"), QByteArray("<modem><A>hi<A><xodem>\r"));
+    QCOMPARE(frames::linkFrame("<A>hi<A>"),
+             frames::checkValuePrefix("<modem><A>hi<A><xodem>") + "<modem><A>hi<A><xodem>\r");
     QCOMPARE(frames::relayFrame("<modem>x<xodem>"), QByteArray("<modem>x<xodem>KvekEND"));
 
     const QByteArray block("<request>CHAT0001<CHAT0001>hi<CHAT0001>KvekEND");
@@ -95,6 +100,123 @@ void TestFrames::splitModemInput()
         splitter.SplitModemInput(stream.left(cut), true);
         splitter.SplitModemInput(stream.mid(cut), true);
         QCOMPARE(got, QByteArrayList({frame, frame}));
+    }
+}
+
+namespace {
+
+// The link frames cut from a stream and passed by the check, as the receiving engine relays
+// them.
+QByteArrayList receivedFrames(const QByteArray& stream, LinkFrameCheck& check)
+{
+    QByteArrayList lines;
+    ModemInputSplitter splitter([&](QByteArray line) { lines.append(line); });
+    splitter.SplitModemInput(stream, true);
+    QByteArrayList passed;
+    for (const QByteArray& line : lines) {
+        if (const std::optional<QByteArray> frame = check.Check(line))
+            passed.append(*frame);
+    }
+    return passed;
+}
+
+QByteArray withoutEnd(const QByteArray& body)
+{
+    return frames::ModemTag.toByteArray() + body + frames::XodemTag.toByteArray();
+}
+
+} // namespace
+
+void TestFrames::checkValues()
+{
+    // CRC-32 with the standard check value, in eight upper-case digits after the mark.
+    QCOMPARE(frames::checkValue("123456789"), 0xCBF43926u);
+    QCOMPARE(frames::checkValuePrefix("123456789"), QByteArray("~CBF43926"));
+    QCOMPARE(frames::checkValuePrefix(""), QByteArray("~00000000"));
+
+    const QByteArrayList bodies = {"<CHAT0001>hel\rlo<xodem><CHAT0001>", "<msgbox>Hi<msgbox>",
+                                   "<FILE0002>~0000000<modem>x<FILE0002>"};
+    QByteArray prefixed;
+    QByteArray original;
+    QByteArrayList expected;
+    for (const QByteArray& body : bodies) {
+        prefixed += frames::linkFrame(body);
+        original += withoutEnd(body) + '\r';
+        expected.append(withoutEnd(body));
+    }
+
+    // A receiver built to the original rules drops the prefix with whatever stands before
+    // "<modem>", and relays the same frames as from an engine that sends none.
+    QByteArrayList originalRules;
+    ModemInputSplitter splitter(
+        [&](QByteArray line) { originalRules.append(line.mid(line.indexOf(frames::ModemTag))); });
+    splitter.SplitModemInput(prefixed, true);
+    QCOMPARE(originalRules, expected);
+
+    // Frames without check values are understood, noise in front of them too, until the
+    // other side is known to send check values; from then on they are damaged.
+    LinkFrameCheck check;
+    QCOMPARE(receivedFrames("\r\nCONNECT 56000\r\n" + original, check), expected);
+    QVERIFY(!check.peerSendsCheckValues());
+    QCOMPARE(receivedFrames(prefixed, check), expected);
+    QVERIFY(check.peerSendsCheckValues());
+    QCOMPARE(check.droppedFrames(), 0);
+    QVERIFY(receivedFrames(original, check).isEmpty());
+    QCOMPARE(check.droppedFrames(), 3);
+
+    // A mark without its digits, or digits without their mark, is a damaged check value.
+    for (const QByteArray& damaged : {QByteArray("~123456x8"), QByteArray("x12345678")}) {
+        LinkFrameCheck fresh;
+        QVERIFY(!fresh.Check(damaged + withoutEnd(bodies[1])));
+        QVERIFY(!fresh.peerSendsCheckValues());
+    }
+
+    // A line full of false marks costs a few checks, not one for each.
+    QByteArray falseMarks;
+    for (int i = 0; i < 20000; ++i)
+        falseMarks += "~00000000<modem>";
+    QElapsedTimer clock;
+    clock.start();
+    QVERIFY(!check.Check(frames::linkFrame(falseMarks).chopped(1) + "x").has_value());
+    QVERIFY(clock.elapsed() < 2000);
+}
+
+void TestFrames::flippedBitsNeverDeliverWrongBytes()
+{
+    // Chat, a user message and a payload holding CR, "<xodem>", "<modem>" and a false check
+    // value; the letter after the inner "<xodem>" becomes a CR with one flipped bit.
+    const QByteArrayList bodies = {"<CHAT0001>hi<CHAT0001>", "<msgbox>Hi there<msgbox>",
+                                   "<FILE0002>a\rb<xodem>M~0123ABCD<modem>c<FILE0002>",
+                                   "<CHAT0001>next<CHAT0001>"};
+    QByteArray stream;
+    QList<qsizetype> starts;
+    QByteArrayList expected;
+    for (const QByteArray& body : bodies) {
+        starts.append(stream.size());
+        stream += frames::linkFrame(body);
+        expected.append(withoutEnd(body));
+    }
+    starts.append(stream.size());
+
+    // Every bit of every frame but the last, the first of the call among them: prefix, tags,
+    // DataID, payload, "<xodem>" and CR.
+    for (int hit = 0; hit + 1 < bodies.size(); ++hit) {
+        for (qsizetype at = starts[hit]; at < starts[hit + 1]; ++at) {
+            for (int bit = 0; bit < 8; ++bit) {
+                QByteArray damaged = stream;
+                damaged[at] = char(damaged[at] ^ (1 << bit));
+                LinkFrameCheck check;
+                const QByteArrayList got = receivedFrames(damaged, check);
+                QByteArrayList others = expected;
+                others.removeAt(hit);
+                QVERIFY2(got == expected || got == others,
+                         qPrintable(QStringLiteral("frame %1, byte %2, bit %3")
+                                        .arg(hit)
+                                        .arg(at - starts[hit])
+                                        .arg(bit)));
+                QCOMPARE(check.droppedFrames() > 0, got == others);
+            }
+        }
     }
 }
 

@@ -263,6 +263,7 @@ private Q_SLOTS:
     void connectPutsTheEngineOnline();
     void carrierBeforeConnectStartsTheClock();
     void linkFramesAreRelayed();
+    void damagedFramesAreDroppedAndCounted();
     void relayFramesWaitForWinsock();
     void lineErrorsAreReported();
     void carrierLossStoresTheTimeAndEnds();
@@ -651,6 +652,35 @@ void TestModemLink::linkFramesAreRelayed()
     bench.modem->receive("<modem><CHAT0001>RING BUSY NO CARRIER OK<CHAT0001><xodem>\r");
     QTRY_COMPARE(chat.received, QByteArray("RING BUSY NO CARRIER OK"));
     QVERIFY(bench.modem->writes.isEmpty());
+    QVERIFY(bench.engine.boxes.boxes().isEmpty());
+}
+
+void TestModemLink::damagedFramesAreDroppedAndCounted()
+{
+    Bench bench;
+    bench.loadAndOpen();
+    Program chat(bench.engine.channelPort(), "CHAT0001");
+    Program other(bench.engine.channelPort(), "CHAT0002");
+    QVERIFY(bench.winsockUp());
+    QTRY_COMPARE(bench.engine.statusWindow().channelTable().records().size(), 2);
+    bench.modem->setCarrier(true);
+
+    LogCapture log;
+    QByteArray first = frames::linkFrame("<CHAT0001>one<CHAT0001>");
+    first[first.size() - 1] = '\n'; // noise on its CR: it runs on into the next frame
+    bench.modem->receive(first + frames::linkFrame("<CHAT0002>two<CHAT0002>"));
+    QByteArray third = frames::linkFrame("<CHAT0001>three<CHAT0001>");
+    third[20] = 'X';
+    bench.modem->receive(third + frames::linkFrame("<CHAT0001>four<CHAT0001>"));
+    QTRY_COMPARE(chat.received, QByteArray("four"));
+    QTRY_COMPARE(other.received, QByteArray("two"));
+    QCOMPARE(bench.link->droppedFrames(), 2);
+    // The first drop is logged at once, the next ones once a second at most.
+    QCOMPARE(log.of("tellaran.link").size(), 1);
+    QTRY_COMPARE(log.of("tellaran.link").size(), 2);
+    QVERIFY(log.of("tellaran.link")[1].contains(
+        QLatin1String("damaged frame from the modem (48 bytes): the check value does not "
+                      "match; 2 damaged frames dropped in this call")));
     QVERIFY(bench.engine.boxes.boxes().isEmpty());
 }
 

@@ -4,6 +4,7 @@
 // what was sent, whatever the chunking, as long as no payload holds a framing token; and
 // whatever the payloads hold, a relay frame is always exactly one frame.
 #include "engine/link/framesplitter.h"
+#include "engine/link/linkframecheck.h"
 #include "engine/link/modeminputsplitter.h"
 #include "tests/fuzz/fuzzinput.h"
 
@@ -116,7 +117,14 @@ int fuzzOne(const uint8_t* data, size_t size)
     // The receiving engine cuts the line and relays each link frame to its own server.
     QByteArray toOwnServer;
     qsizetype relayed = 0;
-    for (const QByteArray& linkFrame : cutLinkFrames(inPieces(line, seed >> 3))) {
+    LinkFrameCheck check;
+    for (const QByteArray& cut : cutLinkFrames(inPieces(line, seed >> 3))) {
+        // A frame cut in two by its payload fails its check; every other frame passes.
+        const std::optional<QByteArray> checked = check.Check(cut);
+        if (!checked)
+            continue;
+        const QByteArray& linkFrame = *checked;
+        FUZZ_CHECK(cut.endsWith(linkFrame));
         const QByteArray relay = frames::relayFrame(linkFrame);
         // Whatever the other side sent, it arrives as one frame: nothing it holds can
         // become a second frame on this computer.
@@ -138,6 +146,7 @@ int fuzzOne(const uint8_t* data, size_t size)
 
     if (!std::all_of(sent.begin(), sent.end(), crossesUnchanged))
         return 0;
+    FUZZ_CHECK(check.droppedFrames() == 0);
     FUZZ_CHECK(received.size() == sent.size());
     for (qsizetype i = 0; i < sent.size(); ++i) {
         FUZZ_CHECK(received[i].isUserMessage == sent[i].isUserMessage);
