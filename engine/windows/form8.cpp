@@ -1,9 +1,11 @@
 #include "engine/windows/form8.h"
 
 #include "engine/windows/imageclick.h"
+#include "engine/windows/look.h"
 #include "engine/windows/productlink.h"
 #include "engine/windows/twips.h"
 #include "engine/windows/windowhelpers.h"
+#include "engine/windows/windowkeys.h"
 #include "engine/windows/windowsresources.h"
 #include "ui_form8.h"
 
@@ -24,6 +26,8 @@ Form8::Form8(Engine& engine, QWidget* parent)
 {
     InitWindowsResources();
     ui->setupUi(this);
+    ApplyLook(this);
+    OnEscape(this, [this] { close(); });
     setAttribute(Qt::WA_DeleteOnClose);
     DragWindowOnPress(ui->Label3);
     DragWindowOnPress(ui->Image1);

@@ -1,11 +1,13 @@
 // The serial port control: a real device through a pseudo-terminal, and the event logic
 // through a backend the test drives by hand.
+#include "platform/portopenlog.h"
 #include "platform/realserialbackend.h"
 #include "platform/serialport.h"
 #include "tests/support/pseudoterminal.h"
 
 #include <QEventLoop>
 #include <QFile>
+#include <QLoggingCategory>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -49,6 +51,36 @@ public:
 
 private:
     bool isOpen_ = false;
+};
+
+// The tellaran.modem messages while it lives, each with its level.
+class ModemLog
+{
+public:
+    ModemLog()
+    {
+        active_ = this;
+        QLoggingCategory::setFilterRules(QStringLiteral("tellaran.modem.debug=true"));
+        previous_ = qInstallMessageHandler(&ModemLog::handle);
+    }
+    ~ModemLog()
+    {
+        qInstallMessageHandler(previous_);
+        QLoggingCategory::setFilterRules(QString());
+        active_ = nullptr;
+    }
+    QStringList lines;
+
+private:
+    static void handle(QtMsgType type, const QMessageLogContext& context, const QString& text)
+    {
+        if (qstrcmp(context.category, "tellaran.modem") == 0)
+            active_->lines.append((type == QtWarningMsg ? "warning " : "debug ") + text);
+        else
+            active_->previous_(type, context, text);
+    }
+    static inline ModemLog* active_ = nullptr;
+    QtMessageHandler previous_ = nullptr;
 };
 
 } // namespace
@@ -362,6 +394,41 @@ private Q_SLOTS:
         auto overridden = portOnFake(environment);
         QCOMPARE(built_.last().lineRate, 1200);
         QCOMPARE(built_.last().exchangeDir, environment.exchangeDir);
+    }
+
+    // Each opening is logged with the device, the settings and the outcome; a failure warns
+    // (the log may be off), once until something changes.
+    void eachOpeningIsLogged()
+    {
+        ModemLog log;
+        writeMap("4,\"/nonexistent/ttyQ9\"\r\n");
+        SerialEnvironment environment;
+        environment.portMapFile = mapFile();
+        SerialPort port(environment);
+        port.setCommPort(4);
+        port.setSettings(QStringLiteral("57600,n,8,1"));
+        port.setPortOpen(true);
+        port.setPortOpen(true);
+        const QString failure = QStringLiteral("port 4 (/nonexistent/ttyQ9, 57600,n,8,1): "
+                                               "not opened: ") +
+                                port.LastError();
+        QVERIFY(port.LastError().contains(QLatin1String("/nonexistent/ttyQ9")));
+        QCOMPARE(log.lines, (QStringList{"warning " + failure, "debug " + failure}));
+
+        writeMap("4,\"modem:7\"\r\n");
+        auto fake = portOnFake();
+        log.lines.clear();
+        fake->setPortOpen(false);
+        fake->setCommPort(1);
+        writeMap("1,\"modem:7\"\r\n");
+        fake->setSettings(QStringLiteral("9600,n,8,1"));
+        fake->setPortOpen(true);
+        QCOMPARE(log.lines, QStringList{"debug port 1 (modem:7, 9600,n,8,1): opened"});
+        // The user is pointed at what usually lies behind such a failure.
+        QVERIFY(PortFailureHint(QStringLiteral("Permission denied")).contains("dialout"));
+        QVERIFY(
+            PortFailureHint(QStringLiteral("Device or resource busy")).contains("ModemManager"));
+        QVERIFY(PortFailureHint(QStringLiteral("No such file or directory")).isEmpty());
     }
 };
 

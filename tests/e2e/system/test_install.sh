@@ -85,17 +85,21 @@ first_run() {
 home="$desktop_work/home"
 mkdir -p "$home"
 data="$home/.local/share/Tellaran/data"
+# --ports only asks: before the first start it reports the delivered map, and makes nothing.
 ports="$(run_offscreen "$home" "$root/usr/bin/Tellaran" --ports)" || fail "--ports failed: $ports"
-[ "$(head -n 1 <<<"$ports")" = "Port map $data/ports.dat" ] ||
-    fail "the installed engine reads another port map: $ports"
+[ "$(head -n 1 <<<"$ports")" = "Port map $root/usr/share/tellaran/data/ports.dat" ] ||
+    fail "before its first start, the installed engine reports another port map: $ports"
+[ ! -e "$home/.local" ] || fail "--ports created $(find "$home/.local")"
+start_offscreen "$home" "$desktop_work/engine.log" "$root/usr/bin/Tellaran"
+engine=$started
+wait_for 10 test -f "$data/data.dat" || fail "the installed engine did not seed $data"
 for file in data.dat ports.dat programs.dat; do
     cmp -s "$data/$file" "$root/usr/share/tellaran/data/$file" || fail "$data/$file was not delivered"
     [ -w "$data/$file" ] || [ "$(id -u)" -eq 0 ] || fail "$data/$file cannot be written by its user"
 done
-rm -rf "$home/.local"
-start_offscreen "$home" "$desktop_work/engine.log" "$root/usr/bin/Tellaran"
-engine=$started
-wait_for 10 test -f "$data/data.dat" || fail "the installed engine did not seed $data"
+ports="$(run_offscreen "$home" "$root/usr/bin/Tellaran" --ports)" || fail "--ports failed: $ports"
+[ "$(head -n 1 <<<"$ports")" = "Port map $data/ports.dat" ] ||
+    fail "the installed engine reads another port map: $ports"
 sleep 3 # the splash screen hands over to the mode window, whose set-up box then waits
 kill -0 "$engine" 2>/dev/null || fail "the installed engine ended: $(cat "$desktop_work/engine.log")"
 stop "$engine"

@@ -11,6 +11,7 @@
 #include <QFile>
 #include <QLoggingCategory>
 #include <QMap>
+#include <QRegularExpression>
 #include <QTcpSocket>
 #include <QTest>
 
@@ -536,20 +537,22 @@ void TestModemLink::modemDialogueIsLogged()
         bench.modem->receive("ATE1S0=1\r\r\nOK\r\n\r\nRING\r\n");
         bench.modem->receive("\r\nCONNECT 56000\r\n");
         QVERIFY(bench.link->Connected);
+        // The dialogue; the port's openings have their own lines, tested with the port.
         QCOMPARE(
-            log.of("tellaran.modem"),
+            log.of("tellaran.modem").filter(QRegularExpression(QStringLiteral("^(to|from) the "))),
             (QStringList{"to the modem: ATX4", "to the modem: AT%C3", "to the modem: AT+MS=56,1",
                          "to the modem: ATL 2", "to the modem: ATM1", "to the modem: ATT",
                          "from the modem: ATE1S0=1", "from the modem: OK", "from the modem: RING",
                          "to the modem: ATA", "from the modem: CONNECT 56000"}));
         QVERIFY(log.of("tellaran.link").isEmpty());
+        const qsizetype modemLines = log.of("tellaran.modem").size();
 
         QLoggingCategory::setFilterRules(QStringLiteral("tellaran.*.debug=true"));
         bench.modem->receive("<modem><chatclie>RING and secret words<chatclie><xodem>\r");
         QCOMPARE(log.of("tellaran.link"),
                  QStringList{"frame from the modem: DataID chatclie with 21 bytes"});
         // A payload is never shown, even where it looks like a result.
-        QCOMPARE(log.of("tellaran.modem").size(), 11);
+        QCOMPARE(log.of("tellaran.modem").size(), modemLines);
     }
     {
         LogCapture log;
