@@ -1,10 +1,12 @@
 #include "platform/desktopsession.h"
 
+#include <QList>
 #include <QStringList>
 #include <QtGlobal>
 
 #include <cstdio>
 #include <cstdlib>
+#include <utility>
 
 namespace tellaran::desktopsession {
 
@@ -15,7 +17,8 @@ namespace {
 struct GuardState
 {
     QString programName;
-    QStringList windowSystemWarnings;
+    // The window system's messages, held back until it is known whether it started.
+    QList<std::pair<QtMsgType, QString>> windowSystemMessages;
     QtMessageHandler previous = nullptr;
 };
 
@@ -38,16 +41,16 @@ void guardHandler(QtMsgType type, const QMessageLogContext& context, const QStri
     if (type == QtFatalMsg) {
         // Qt's own text names plugins and suggests reinstalling; what the window system
         // said before it is the reason.
-        const QString reason = state.windowSystemWarnings.isEmpty()
+        const QString reason = state.windowSystemMessages.isEmpty()
                                    ? message.section(QLatin1Char('\n'), 0, 0)
-                                   : state.windowSystemWarnings.constFirst();
+                                   : state.windowSystemMessages.constFirst().second;
         printLine(QStringLiteral("%1: cannot open its windows: %2. Start it in a desktop "
                                  "session.")
                       .arg(state.programName, reason));
         std::_Exit(1);
     }
-    if (windowSystem && type != QtDebugMsg && type != QtInfoMsg) {
-        state.windowSystemWarnings.append(message);
+    if (windowSystem) {
+        state.windowSystemMessages.append({type, message});
         return;
     }
     if (state.previous)
@@ -98,7 +101,7 @@ StartGuard::StartGuard(const QString& programName)
 {
     GuardState& state = guardState();
     state.programName = programName;
-    state.windowSystemWarnings.clear();
+    state.windowSystemMessages.clear();
     state.previous = qInstallMessageHandler(guardHandler);
 }
 
@@ -106,9 +109,10 @@ StartGuard::~StartGuard()
 {
     GuardState& state = guardState();
     qInstallMessageHandler(state.previous);
-    for (const QString& warning : std::as_const(state.windowSystemWarnings))
-        qWarning("%s", qPrintable(warning));
-    state.windowSystemWarnings.clear();
+    const QMessageLogContext context;
+    for (const auto& [type, message] : std::as_const(state.windowSystemMessages))
+        state.previous(type, context, message);
+    state.windowSystemMessages.clear();
 }
 
 } // namespace tellaran::desktopsession

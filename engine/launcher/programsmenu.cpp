@@ -27,7 +27,8 @@ ProgramsMenuItem designedItem0(const QLabel& menuup)
     ProgramsMenuItem item;
     item.menuup = {0, 0, width, height};
     item.Menupress = {width, 0, width, height};
-    item.menu = {ProgramsMenuLayout::CaptionLeft, (height - 255) / 2, width - 250, 255};
+    // The caption as tall as its picture, centred in it, so that a large desktop font fits.
+    item.menu = {ProgramsMenuLayout::CaptionLeft, 0, width - 250, height};
     item.pathi = {ProgramsMenuLayout::PathLeft, 0, 1000, 255};
     return item;
 }
@@ -121,9 +122,7 @@ void ProgramsMenu::Load(int runButtonLeftTwips, int topTwips)
             caption->setAccessibleName(caption->text());
             if (k > 0)
                 setTabOrder(controls_[k - 1].menu, caption);
-            connect(
-                caption, &PictureButton::clicked, this, [this, k] { ClickItem(k); },
-                Qt::UniqueConnection);
+            connect(caption, &PictureButton::clicked, this, [this, k] { ClickItem(k); });
         }
         applyItem(k);
     }

@@ -38,6 +38,8 @@ Form8::Form8(Engine& engine, QWidget* parent)
     // The credits are only to be read: no caret, no selection. The focus goes to the
     // viewport whenever they would get it.
     ui->Picture1->setFocusPolicy(Qt::StrongFocus);
+    ui->Text1->setReadOnly(true);
+    ui->Text1->setFocusPolicy(Qt::NoFocus);
     ui->Text1->installEventFilter(this);
     ui->Text1->viewport()->installEventFilter(this);
     placeCredits();

@@ -18,7 +18,7 @@ QPalette DesktopPalette(bool dark);
 // - Tab, pressed from control to control all the way round, misses one of them;
 // - a visible text contrasts with what lies behind it below 4.5:1, or the mark of a check
 //   box or option button below 3:1 between checked and unchecked;
-// - a visible label or button caption is cut off.
+// - a visible label or button caption is cut off, with the desktop's font at 11 points.
 // Controls outside the window's visible area are not looked at.
 QStringList WindowProblems(QWidget& window);
 
