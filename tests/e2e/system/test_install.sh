@@ -5,12 +5,13 @@
 # the install tree, which is made read-only; a portable copy of the built programs still keeps
 # its data beside itself.
 #
-# Usage: test_install.sh <build folder> <folder of the built programs>
+# Usage: TELLARAN_PROGRAMS="Tellaran Yarnit" test_install.sh <build folder> <folder of the built programs>
 # Exit 77 (skipped) without desktop-file-validate. The first runs through the windows need
 # Xvfb and xdotool; without them only what runs offscreen is checked.
 set -uo pipefail
 build="${1:?build folder}"
 desktop_bin="${2:?folder of the built programs}"
+: "${TELLARAN_PROGRAMS:?the packaged programs, as CMake lists them}"
 # shellcheck source=desktop.sh
 source "$(dirname "$0")/desktop.sh"
 trap 'chmod -R u+w "$desktop_work" 2>/dev/null; desktop_cleanup' EXIT
@@ -20,16 +21,18 @@ command -v desktop-file-validate >/dev/null ||
 root="$desktop_work/root"
 DESTDIR="$root" cmake --install "$build" --prefix /usr >"$desktop_work/install.log" 2>&1 ||
     fail "cmake --install failed: $(cat "$desktop_work/install.log")"
-expected="./usr/bin/Tellaran
-./usr/bin/Yarnit
-./usr/share/applications/tellaran.desktop
-./usr/share/applications/yarnit.desktop
-./usr/share/icons/hicolor/scalable/apps/tellaran.svg
-./usr/share/icons/hicolor/scalable/apps/yarnit.svg
-./usr/share/tellaran/data/data.dat
-./usr/share/tellaran/data/ports.dat
-./usr/share/tellaran/data/programs.dat
-./usr/share/tellaran/help.html"
+expected="$(for program in $TELLARAN_PROGRAMS; do
+    name="${program,,}"
+    echo "./usr/bin/$program"
+    echo "./usr/share/applications/$name.desktop"
+    for size in 16 24 32 48; do echo "./usr/share/icons/hicolor/${size}x$size/apps/$name.png"; done
+    echo "./usr/share/icons/hicolor/scalable/apps/$name.svg"
+    echo "./usr/share/man/man1/$program.1.gz"
+done
+printf '%s\n' ./usr/share/doc/tellaran/changelog.gz ./usr/share/doc/tellaran/copyright \
+    ./usr/share/tellaran/data/data.dat ./usr/share/tellaran/data/ports.dat \
+    ./usr/share/tellaran/data/programs.dat ./usr/share/tellaran/help.html)"
+expected="$(sort <<<"$expected")"
 actual="$(cd "$root" && find . -type f -o -type l | sort)"
 [ "$actual" = "$expected" ] || fail "the install tree is not as expected:
 $actual"
