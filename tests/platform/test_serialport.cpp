@@ -3,11 +3,11 @@
 #include "platform/portopenlog.h"
 #include "platform/realserialbackend.h"
 #include "platform/serialport.h"
+#include "tests/support/logcapture.h"
 #include "tests/support/pseudoterminal.h"
 
 #include <QEventLoop>
 #include <QFile>
-#include <QLoggingCategory>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -51,36 +51,6 @@ public:
 
 private:
     bool isOpen_ = false;
-};
-
-// The tellaran.modem messages while it lives, each with its level.
-class ModemLog
-{
-public:
-    ModemLog()
-    {
-        active_ = this;
-        QLoggingCategory::setFilterRules(QStringLiteral("tellaran.modem.debug=true"));
-        previous_ = qInstallMessageHandler(&ModemLog::handle);
-    }
-    ~ModemLog()
-    {
-        qInstallMessageHandler(previous_);
-        QLoggingCategory::setFilterRules(QString());
-        active_ = nullptr;
-    }
-    QStringList lines;
-
-private:
-    static void handle(QtMsgType type, const QMessageLogContext& context, const QString& text)
-    {
-        if (qstrcmp(context.category, "tellaran.modem") == 0)
-            active_->lines.append((type == QtWarningMsg ? "warning " : "debug ") + text);
-        else
-            active_->previous_(type, context, text);
-    }
-    static inline ModemLog* active_ = nullptr;
-    QtMessageHandler previous_ = nullptr;
 };
 
 } // namespace
@@ -400,7 +370,7 @@ private Q_SLOTS:
     // (the log may be off), once until something changes.
     void eachOpeningIsLogged()
     {
-        ModemLog log;
+        tellaran::testing::LogCapture log("tellaran.modem");
         writeMap("4,\"/nonexistent/ttyQ9\"\r\n");
         SerialEnvironment environment;
         environment.portMapFile = mapFile();

@@ -2,8 +2,8 @@
 #include "engine/link/frames.h"
 #include "tests/support/fakeengine.h"
 #include "tests/support/localclient.h"
+#include "tests/support/logcapture.h"
 
-#include <QLoggingCategory>
 #include <QRandomGenerator>
 #include <QSignalSpy>
 #include <QTcpServer>
@@ -16,39 +16,7 @@ using tellaran::testing::connectClient;
 using tellaran::testing::FakeEngine;
 using tellaran::testing::send;
 
-namespace {
-
-// The tellaran.channels lines while it lives.
-class ChannelsLog
-{
-public:
-    ChannelsLog()
-    {
-        active_ = this;
-        QLoggingCategory::setFilterRules(QStringLiteral("tellaran.channels.debug=true"));
-        previous_ = qInstallMessageHandler(&ChannelsLog::handle);
-    }
-    ~ChannelsLog()
-    {
-        qInstallMessageHandler(previous_);
-        QLoggingCategory::setFilterRules(QString());
-        active_ = nullptr;
-    }
-    QStringList lines;
-
-private:
-    static void handle(QtMsgType type, const QMessageLogContext& context, const QString& text)
-    {
-        if (qstrcmp(context.category, "tellaran.channels") == 0)
-            active_->lines.append(text);
-        else
-            active_->previous_(type, context, text);
-    }
-    static inline ChannelsLog* active_ = nullptr;
-    QtMessageHandler previous_ = nullptr;
-};
-
-} // namespace
+namespace {} // namespace
 
 class TestChannelServer : public QObject
 {
@@ -236,7 +204,7 @@ void TestChannelServer::randomBytesStayWithinTheCap()
 // end when the connection is accepted or only by its first block; a program is a stranger.
 void TestChannelServer::theEnginesOwnConnectionIsNamedInTheLog()
 {
-    ChannelsLog log;
+    tellaran::testing::LogCapture log("tellaran.channels");
     FakeEngine engine;
     quint16 ownPort = 0;
     engine.ownRelayConnection = [&ownPort](const QHostAddress&, quint16 port) {
@@ -258,7 +226,7 @@ void TestChannelServer::theEnginesOwnConnectionIsNamedInTheLog()
     QStringList expected{"Local connection 1 " + own, "Local connection 2 from \"127.0.0.1\"",
                          "Local connection 3 from \"127.0.0.1\"", "Local connection 2 " + own,
                          "Local connection 3 registered as DataID CHAT0001"};
-    QCOMPARE(log.lines, expected);
+    QCOMPARE(log.texts(), expected);
 }
 
 QTEST_MAIN(TestChannelServer)
