@@ -311,6 +311,8 @@ void checkNames(QWidget& window, const QList<QWidget*>& controls, QStringList* p
         problems->append(QStringLiteral("%1: reports role %2, not a window")
                              .arg(nameOf(&window))
                              .arg(face ? int(face->role()) : -1));
+    else if (face->text(QAccessible::Name).trimmed().isEmpty())
+        problems->append(QStringLiteral("%1: the window has no name").arg(nameOf(&window)));
     for (QWidget* widget : controls) {
         QAccessibleInterface* control = QAccessible::queryAccessibleInterface(widget);
         if (!control) {

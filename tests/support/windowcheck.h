@@ -12,7 +12,7 @@ QPalette DesktopPalette(bool dark);
 
 // Walks a shown window as a screen reader and a keyboard user meet it, under a light and
 // then a dark desktop palette, and returns what is wrong, one line each, naming the control:
-// - the window does not report the window role;
+// - the window does not report the window role, or has no name;
 // - a control the user works (button, field, list, slider, tab, box) or reads (progress
 //   bar) has no accessible name, or an enabled one cannot take the focus;
 // - Tab, pressed from control to control all the way round, misses one of them;
