@@ -26,6 +26,7 @@ public:
     QLineEdit* nicknameBox() const;
 
 protected:
+    void keyPressEvent(QKeyEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
 
 private:

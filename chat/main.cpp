@@ -1,5 +1,6 @@
 #include "chat/chatprogram.h"
 #include "platform/commandline.h"
+#include "platform/desktopsession.h"
 #include "platform/programfolder.h"
 
 #include <QApplication>
@@ -7,6 +8,7 @@
 #include <QDir>
 #include <QIcon>
 #include <QStandardPaths>
+#include <optional>
 
 namespace {
 
@@ -42,7 +44,12 @@ int main(int argc, char* argv[])
         }
     }
 
+    if (!tellaran::desktopsession::prepareWindowSystem(QStringLiteral("Yarnit")))
+        return 1;
+    std::optional<tellaran::desktopsession::StartGuard> windowSystemGuard(std::in_place,
+                                                                          QStringLiteral("Yarnit"));
     QApplication app(argc, argv);
+    windowSystemGuard.reset();
     nameProgram();
     QGuiApplication::setDesktopFileName(QStringLiteral("yarnit"));
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/chat/yarnit.svg")));

@@ -27,12 +27,12 @@ EngineCommandLine ParseEngineCommandLine(QStringList arguments)
     const QCommandLineOption log(
         QStringLiteral("log"),
         QStringLiteral("Write the troubleshooting log (the modem dialogue with the time, local "
-                       "connections, frames on the link, the virtual modem's calls) to FILE, "
-                       "or to the standard error stream when no FILE follows."));
+                       "connections, frames on the link, the virtual modem's calls) to the "
+                       "standard error stream, or to a file: --log FILE or --log=FILE."));
     parser.addOption(ports);
     parser.addOption(log);
-    parser.addPositionalArgument(QStringLiteral("FILE"), QStringLiteral("The log file of --log."),
-                                 QStringLiteral("[FILE]"));
+    // The file of --log is taken as a positional argument, but it is not one of the program's
+    // own, so the usage line does not show it.
 
     EngineCommandLine result;
     result.outcome = commandline::parse(parser, arguments);

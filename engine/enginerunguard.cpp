@@ -6,10 +6,14 @@
 #include "platform/logging.h"
 #include "platform/terminationsignals.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QLockFile>
+#include <QThread>
+#include <QTimer>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <malloc.h>
 
 namespace tellaran {
@@ -61,6 +65,18 @@ bool EngineRunGuard::lockDataFolder(const QString& programDir, MessageBoxService
                                     << "cannot be written; another engine on this folder would "
                                        "not be noticed";
     return true;
+}
+
+void EngineRunGuard::endProgram()
+{
+    if (QThread::currentThread()->loopLevel() <= 1) {
+        QTimer::singleShot(0, qApp, [] { QCoreApplication::exit(0); });
+        return;
+    }
+    // Every window, socket and the port are closed already, and no file is kept open.
+    lock_.reset();
+    std::fflush(nullptr);
+    std::_Exit(0);
 }
 
 void EngineRunGuard::endOnTerminationSignals(Engine& engine)

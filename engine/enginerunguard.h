@@ -34,6 +34,12 @@ public:
     // From now on SIGTERM, SIGINT and SIGHUP end `engine` with DisconnectWithoutAsking.
     void endOnTerminationSignals(Engine& engine);
 
+    // The end hook of the program: leaves the event loop, or, when the program ends from
+    // inside an open box, ends the process at once, with the lock given back. Leaving the
+    // box's own event loop would let what waits behind the box go on (a first-run set-up
+    // writing its files, a call being dialed) after the engine has shut down.
+    void endProgram();
+
 private:
     std::unique_ptr<QLockFile> lock_;
     std::unique_ptr<TerminationSignals> signals_;

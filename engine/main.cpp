@@ -5,6 +5,7 @@
 #include "engine/tellaranengine.h"
 #include "engine/windows/windowsresources.h"
 #include "platform/datafile.h"
+#include "platform/desktopsession.h"
 #include "platform/programfolder.h"
 #include "platform/serialdevices.h"
 #include "platform/troubleshootinglog.h"
@@ -12,6 +13,7 @@
 #include <QApplication>
 #include <QFileInfo>
 #include <QIcon>
+#include <optional>
 #include <sys/resource.h>
 
 namespace {
@@ -47,10 +49,14 @@ tellaran::programfolder::Locations prepareProgramFolder()
     return where;
 }
 
+// A question only: the data folder is neither made nor seeded. Before the first start of an
+// installed engine, its port map is the delivered one, which that start will copy.
 int printPorts()
 {
-    const tellaran::programfolder::Locations where = prepareProgramFolder();
-    const QString mapFile = where.programDir + QStringLiteral("/data/ports.dat");
+    const tellaran::programfolder::Locations where = tellaran::programfolder::locate();
+    QString mapFile = where.programDir + QStringLiteral("/data/ports.dat");
+    if (where.perUser && !QFileInfo::exists(mapFile))
+        mapFile = where.deliveredDataDir + QStringLiteral("/ports.dat");
     QByteArray content;
     const bool exists = QFileInfo::exists(mapFile);
     QString error;
@@ -99,7 +105,12 @@ int main(int argc, char* argv[])
     }
     tellaran::troubleshooting::useTimedMessages();
 
+    if (!tellaran::desktopsession::prepareWindowSystem(QStringLiteral("Tellaran")))
+        return 1;
+    std::optional<tellaran::desktopsession::StartGuard> windowSystemGuard(
+        std::in_place, QStringLiteral("Tellaran"));
     QApplication application(argc, argv);
+    windowSystemGuard.reset();
     nameProgram();
     QGuiApplication::setDesktopFileName(QStringLiteral("tellaran"));
     tellaran::InitWindowsResources();
@@ -117,6 +128,7 @@ int main(int argc, char* argv[])
     tellaran::TellaranEngine::Options options;
     options.programDir = where.programDir;
     options.helpFile = where.helpFile;
+    options.onEnd = [&guard] { guard.endProgram(); };
     tellaran::TellaranEngine engine(std::move(options));
     guard.endOnTerminationSignals(engine);
     engine.start();

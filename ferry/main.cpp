@@ -1,5 +1,6 @@
 #include "ferry/ferrywindow.h"
 #include "platform/commandline.h"
+#include "platform/desktopsession.h"
 #include "platform/programfolder.h"
 
 #include <QApplication>
@@ -7,6 +8,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QIcon>
+#include <optional>
 
 namespace {
 
@@ -53,7 +55,12 @@ int main(int argc, char* argv[])
         }
     }
 
+    if (!tellaran::desktopsession::prepareWindowSystem(QStringLiteral("Ferryit")))
+        return 1;
+    std::optional<tellaran::desktopsession::StartGuard> windowSystemGuard(
+        std::in_place, QStringLiteral("Ferryit"));
     QApplication app(argc, argv);
+    windowSystemGuard.reset();
     nameProgram();
     QGuiApplication::setDesktopFileName(QStringLiteral("ferryit"));
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/ferry/ferryit.svg")));

@@ -2,6 +2,7 @@
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QFileInfo>
 
 #include <cstdio>
 
@@ -60,6 +61,13 @@ Outcome parse(QCommandLineParser& parser, const QStringList& arguments)
     if (parser.isSet(help)) {
         outcome.finished = true;
         outcome.output = parser.helpText();
+        // The usage line names the program as it is called from the menu or a shell, not by
+        // the path it was started from.
+        const QString started = QCoreApplication::arguments().value(0);
+        const QString name = QFileInfo(started).fileName();
+        if (!started.isEmpty() && started != name)
+            outcome.output.replace(QStringLiteral("Usage: ") + started,
+                                   QStringLiteral("Usage: ") + name);
     } else if (parser.isSet(version)) {
         outcome.finished = true;
         outcome.output = QStringLiteral("%1 %2\n").arg(QCoreApplication::applicationName(),

@@ -1,8 +1,10 @@
 #include "platform/serialport.h"
 
+#include "platform/portopenlog.h"
 #include "platform/realserialbackend.h"
 
 #include <QPointer>
+#include <QScopeGuard>
 #include <limits>
 #include <unistd.h>
 #include <utility>
@@ -44,6 +46,8 @@ struct SerialPort::Private
     bool open = false;
     bool carrier = false;
     QString lastError;
+    // The failed opening logged last, so that repeats do not warn again.
+    QString lastLoggedFailure;
     int commEvent = 0;
     int eventDepth = 0;
     QByteArray received;
@@ -217,6 +221,11 @@ void SerialPort::setPortOpen(bool open)
 
     const portmap::PortTarget target =
         portmap::resolvePortFromFile(d->environment.portMapFile, d->commPort);
+    // Every opening goes to the troubleshooting log, with its outcome.
+    const auto logOpening = qScopeGuard([this, &target] {
+        LogPortOpening({d->commPort, target.text(), Settings(), d->open, d->lastError},
+                       &d->lastLoggedFailure);
+    });
     if (target.kind == portmap::PortTarget::NoDevice) {
         d->lastError =
             QStringLiteral("Cannot open port %1: there is no such port").arg(d->commPort);

@@ -1,5 +1,6 @@
 #include "engine/calls/callcommands.h"
 
+#include "platform/portopenlog.h"
 #include "platform/serialport.h"
 
 namespace tellaran {
@@ -26,6 +27,8 @@ bool OpenModemPort(SerialPort& port, QString* failureText)
     *failureText = QStringLiteral("The modem port %1 (%2) could not be opened.\n\n%3")
                        .arg(port.CommPort())
                        .arg(port.DeviceName(), reason);
+    if (const QString hint = PortFailureHint(reason); !hint.isEmpty())
+        *failureText += QStringLiteral("\n\n") + hint;
     return false;
 }
 

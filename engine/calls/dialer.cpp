@@ -4,7 +4,9 @@
 #include "engine/engine.h"
 #include "engine/settings/settingsfile.h"
 #include "engine/windows/imageclick.h"
+#include "engine/windows/look.h"
 #include "engine/windows/windowhelpers.h"
+#include "engine/windows/windowkeys.h"
 #include "ui_dialer.h"
 
 #include <QCloseEvent>
@@ -18,6 +20,9 @@ Dialer::Dialer(Engine& engine, QWidget* parent)
 {
     InitCallsResources();
     ui->setupUi(this);
+    ApplyLook(this);
+    SetDefaultButton(this, ui->Command1);
+    OnEscape(this, [this] { engine_.endProgram(); });
     DragWindowOnPress(ui->Label3);
     DragWindowOnPress(ui->Image13);
     OnImageClick(ui->Image14, [this] { engine_.endProgram(); });
@@ -31,6 +36,13 @@ Dialer::Dialer(Engine& engine, QWidget* parent)
             [this](QListWidgetItem* item) { List1_Click(ui->List1->row(item)); });
     connect(ui->List1, &QListWidget::itemActivated, this,
             [this](QListWidgetItem* item) { List1_Click(ui->List1->row(item)); });
+    // The arrow keys choose as a click does. Only a chosen (selected) line counts: the line
+    // that the list makes current when it takes the focus is not chosen yet.
+    connect(ui->List1, &QListWidget::itemSelectionChanged, this, [this] {
+        const QListWidgetItem* current = ui->List1->currentItem();
+        if (current && current->isSelected())
+            List1_Click(ui->List1->row(current));
+    });
     connect(ui->Command1, &QPushButton::clicked, this, &Dialer::placeCallRequested);
     connect(ui->Command2, &QPushButton::clicked, this, &Dialer::addEntryRequested);
     connect(ui->Command3, &QPushButton::clicked, this, &Dialer::Command3_Click);

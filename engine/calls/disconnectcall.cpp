@@ -96,10 +96,6 @@ void DisconnectCall(Engine& engine)
     engine.endProgram();
 }
 
-} // namespace tellaran
-
-namespace tellaran {
-
 void DisconnectWithoutAsking(Engine& engine)
 {
     // A call this run made or answered has a time to keep; nothing else is touched.
@@ -110,7 +106,7 @@ void DisconnectWithoutAsking(Engine& engine)
             qCWarning(lcModem).noquote() << ConnectionTimeNotStoredText(settings.path(), error);
     }
     if (IsPortOpen(engine)) {
-        ClosePort(engine);
+        HangUpAndClosePort(engine);
         engine.setModemConnected(false);
     }
     if (engine.isStatusWindowLoaded())

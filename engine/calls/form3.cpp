@@ -4,7 +4,9 @@
 #include "engine/calls/datafilesetup.h"
 #include "engine/engine.h"
 #include "engine/windows/imageclick.h"
+#include "engine/windows/look.h"
 #include "engine/windows/windowhelpers.h"
+#include "engine/windows/windowkeys.h"
 #include "ui_form3.h"
 
 #include <QCloseEvent>
@@ -27,6 +29,9 @@ Form3::Form3(Engine& engine, QWidget* parent)
 {
     InitCallsResources();
     ui->setupUi(this);
+    ApplyLook(this);
+    // Escape does what the close picture does.
+    OnEscape(this, [this] { engine_.endProgram(); });
     DragWindowOnPress(ui->Label1);
     DragWindowOnPress(ui->Image1);
     connect(ui->Option1, &QRadioButton::clicked, this, &Form3::callModeChosen);

@@ -5,8 +5,11 @@
 #include "engine/engine.h"
 #include "engine/link/modemstartup.h"
 #include "engine/windows/imageclick.h"
+#include "engine/windows/look.h"
 #include "engine/windows/twips.h"
 #include "engine/windows/windowhelpers.h"
+#include "engine/windows/windowkeys.h"
+#include "platform/logging.h"
 #include "platform/serialport.h"
 #include "ui_form4.h"
 
@@ -31,6 +34,8 @@ Form4::Form4(Engine& engine, QWidget* parent)
 {
     InitCallsResources();
     ui->setupUi(this);
+    ApplyLook(this);
+    OnEscape(this, [this] { engine_.endProgram(); });
     DragWindowOnPress(ui->Label2);
     DragWindowOnPress(ui->Image3);
     OnImageClick(ui->Image2, [this] { engine_.endProgram(); });

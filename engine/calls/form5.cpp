@@ -4,7 +4,9 @@
 #include "engine/calls/phonebook.h"
 #include "engine/engine.h"
 #include "engine/windows/imageclick.h"
+#include "engine/windows/look.h"
 #include "engine/windows/windowhelpers.h"
+#include "engine/windows/windowkeys.h"
 #include "ui_form5.h"
 
 #include <QCloseEvent>
@@ -18,6 +20,9 @@ Form5::Form5(Engine& engine, QWidget* parent)
 {
     InitCallsResources();
     ui->setupUi(this);
+    ApplyLook(this);
+    SetDefaultButton(this, ui->Command1);
+    OnEscape(this, [this] { Q_EMIT unloadRequested(); });
     DragWindowOnPress(ui->Label3);
     DragWindowOnPress(ui->Image1);
     OnImageClick(ui->Image2, [this] { Q_EMIT unloadRequested(); });

@@ -3,8 +3,10 @@
 #include "engine/calls/callsresources.h"
 #include "engine/engine.h"
 #include "engine/windows/imageclick.h"
+#include "engine/windows/look.h"
 #include "engine/windows/twips.h"
 #include "engine/windows/windowhelpers.h"
+#include "engine/windows/windowkeys.h"
 #include "ui_form6.h"
 
 #include <QCloseEvent>
@@ -17,6 +19,8 @@ Form6::Form6(Engine& engine, QWidget* parent)
 {
     InitCallsResources();
     ui->setupUi(this);
+    ApplyLook(this);
+    OnEscape(this, [this] { engine_.endProgram(); });
     DragWindowOnPress(ui->Label1);
     DragWindowOnPress(ui->Image1);
     OnImageClick(ui->Image2, [this] { engine_.endProgram(); });

@@ -213,8 +213,22 @@ void ChannelServer::OpenConnection(int index, const QHostAddress& peer, quint16 
     });
     entry.peer = peer;
     entry.peerPort = peerPort;
+    entry.namedOwn = engine_.isOwnRelayConnection(peer, peerPort);
+    const bool own = entry.namedOwn;
     connections_.emplace(index, std::move(entry));
-    qCDebug(lcChannels) << "Local connection" << index << "from" << peer.toString();
+    if (own)
+        logOwnConnection(index);
+    else
+        qCDebug(lcChannels) << "Local connection" << index << "from" << peer.toString();
+}
+
+// Not a program of the user's: the modem window's own link, which brings what the other
+// computer sends.
+void ChannelServer::logOwnConnection(int index)
+{
+    qCDebug(lcChannels) << "Local connection" << index
+                        << "is the engine's own: the modem window's link for the frames from "
+                           "the other computer";
 }
 
 void ChannelServer::Listener_DataArrival(int index, qint64)
@@ -230,6 +244,9 @@ void ChannelServer::decideOwnership(int index, Connection& entry)
     entry.own = engine_.isOwnRelayConnection(entry.peer, entry.peerPort);
     if (entry.own)
         entry.paused = false;
+    // Known only now when it connected before the modem window saw its own end connected.
+    if (entry.own && !entry.namedOwn)
+        logOwnConnection(index);
     if (!entry.own && entry.paused) {
         if (Socket* socket = listener_.element(index))
             socket->setReceivePaused(true);

@@ -124,6 +124,8 @@ private:
         // Whether `own` is known yet: decided at the first block.
         bool decided = false;
         bool own = false;
+        // Whether the log has named it the engine's own.
+        bool namedOwn = false;
         // What this connection adds to carryOverTotal_.
         qint64 counted = 0;
         bool paused = false;
@@ -131,6 +133,7 @@ private:
 
     Connection* connection(int index);
     void decideOwnership(int index, Connection& connection);
+    void logOwnConnection(int index);
     void handleFrame(int index, QByteArray frame);
     // Runs `work` on a connection's splitter and keeps the carry-over total right, even when
     // the work closes connections.

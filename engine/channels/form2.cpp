@@ -2,11 +2,14 @@
 
 #include "engine/channels/enginemodemoutput.h"
 #include "engine/engine.h"
+#include "engine/windows/imageclick.h"
+#include "engine/windows/look.h"
+#include "engine/windows/picturebutton.h"
 #include "engine/windows/windowhelpers.h"
+#include "engine/windows/windowkeys.h"
 #include "ui_form2.h"
 
 #include <QMouseEvent>
-#include <iterator>
 #include <limits>
 
 // Q_INIT_RESOURCE names a function of the global namespace, so it is called from here; a
@@ -53,6 +56,7 @@ Form2::Form2(Engine& engine, QWidget* parent)
 {
     initChannelsResources();
     ui->setupUi(this);
+    ApplyLook(this);
     setUpControls();
     connect(&drain_, &TransmitDrain::pieceWritten, this, [this](qint64 size) {
         totaldata += size;
@@ -112,7 +116,7 @@ void Form2::setUpControls()
     DragWindowOnPress(ui->connectionstate);
 
     const std::function<void()> disconnect = [this] { engine_.disconnectCall(); };
-    const std::pair<QWidget*, std::function<void()>> clicks[] = {
+    const std::pair<PictureButton*, std::function<void()>> clicks[] = {
         {ui->close1, disconnect},
         {ui->Button1, [this] { engine_.toggleProgramsMenu(); }},
         {ui->Button2, [this] { engine_.showSendMessageWindow(); }},
@@ -121,16 +125,17 @@ void Form2::setUpControls()
         {ui->Button5, [this] { engine_.toggleInfoBox(); }},
         {ui->Button6, disconnect},
     };
-    QWidget* const captions[] = {nullptr,    ui->Label2, ui->Label3, ui->Label4,
-                                 ui->Label5, ui->Label6, ui->Label7};
-    for (std::size_t i = 0; i < std::size(clicks); ++i) {
-        for (QWidget* control : {clicks[i].first, captions[i]}) {
-            if (!control)
-                continue;
-            clickActions_.insert(control, clicks[i].second);
-            control->installEventFilter(this);
-        }
+    for (const auto& [button, action] : clicks)
+        OnImageClick(button, action);
+    // A click on a caption is a click on its button.
+    const std::pair<QWidget*, PictureButton*> captions[] = {
+        {ui->Label2, ui->Button1}, {ui->Label3, ui->Button2}, {ui->Label4, ui->Button3},
+        {ui->Label5, ui->Button4}, {ui->Label6, ui->Button5}, {ui->Label7, ui->Button6}};
+    for (const auto& [caption, button] : captions) {
+        clickActions_.insert(caption, [button] { button->click(); });
+        caption->installEventFilter(this);
     }
+    OnEscape(this, disconnect);
 }
 
 void Form2::setUpTimers()

@@ -140,7 +140,7 @@ private:
     QTimer inflowHide_;
     QTimer outflowHide_;
     std::function<QDateTime()> clock_;
-    // What a left click on each button picture and caption does.
+    // What a left click on each button caption does: a click on its button.
     QHash<const QObject*, std::function<void()>> clickActions_;
 };
 

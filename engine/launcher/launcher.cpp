@@ -39,6 +39,8 @@ void Launcher::toggleProgramsMenu(int runButtonLeftTwips, int statusWindowBottom
     }
     menu_->show();
     menu_->raise();
+    // The keyboard goes to the menu, so that its items can be chosen at once.
+    menu_->activateWindow();
 }
 
 void Launcher::unloadProgramsMenu()

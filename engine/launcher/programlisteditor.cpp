@@ -4,7 +4,9 @@
 #include "engine/launcher/launcherresources.h"
 #include "engine/launcher/programlist.h"
 #include "engine/windows/imageclick.h"
+#include "engine/windows/look.h"
 #include "engine/windows/windowhelpers.h"
+#include "engine/windows/windowkeys.h"
 #include "ui_programlisteditor.h"
 
 #include <QCloseEvent>
@@ -18,15 +20,20 @@ ProgramListEditor::ProgramListEditor(Engine& engine, QWidget* parent)
 {
     InitLauncherResources();
     ui->setupUi(this);
+    ApplyLook(this);
+    SetDefaultButton(this, ui->Command1);
+    OnEscape(this, [this] { Q_EMIT unloadRequested(); });
     DragWindowOnPress(ui->Label1);
     DragWindowOnPress(ui->Image2);
     DragWindowOnPress(ui->Background);
     OnImageClick(ui->Image1, [this] { Q_EMIT unloadRequested(); });
     connect(ui->Command1, &QPushButton::clicked, this, &ProgramListEditor::AddProgram);
     connect(ui->Command2, &QPushButton::clicked, this, &ProgramListEditor::DeletePrograms);
-    connect(ui->List1, &QListWidget::currentTextChanged, this, [this](const QString& text) {
-        if (ui->List1->currentItem())
-            ShowProgram(text);
+    // A line counts as chosen once it is selected (a click, the arrow keys); the line that
+    // the list makes current when it takes the focus is not chosen.
+    connect(ui->List1, &QListWidget::itemSelectionChanged, this, [this] {
+        if (const QListWidgetItem* chosen = selectedItem())
+            ShowProgram(chosen->text());
     });
     KeepOnTop(QStringLiteral("Enabled"), this);
 }
@@ -81,7 +88,7 @@ void ProgramListEditor::AddProgram()
 
 void ProgramListEditor::DeletePrograms()
 {
-    const QListWidgetItem* selected = ui->List1->currentItem();
+    const QListWidgetItem* selected = selectedItem();
     const QByteArray name = selected ? selected->text().toLatin1() : QByteArray();
     const ProgramListFile list(engine_.programDir());
     QString error;
@@ -94,6 +101,12 @@ void ProgramListEditor::DeletePrograms()
     FillList();
     ui->Text1->clear();
     ui->Text2->clear();
+}
+
+const QListWidgetItem* ProgramListEditor::selectedItem() const
+{
+    const QListWidgetItem* current = ui->List1->currentItem();
+    return current && current->isSelected() ? current : nullptr;
 }
 
 void ProgramListEditor::ShowProgram(const QString& name)

@@ -1,6 +1,8 @@
 #pragma once
 
 #include <QWidget>
+
+class QListWidgetItem;
 #include <memory>
 
 namespace Ui {
@@ -39,6 +41,8 @@ protected:
 
 private:
     void FillList();
+    // The line the user chose, if any.
+    const QListWidgetItem* selectedItem() const;
     void Report(const QString& text);
 
     std::unique_ptr<Ui::ProgramListEditor> ui;

@@ -4,12 +4,15 @@
 #include "engine/launcher/launcherresources.h"
 #include "engine/launcher/programlist.h"
 #include "engine/launcher/programstart.h"
+#include "engine/windows/look.h"
+#include "engine/windows/picturebutton.h"
 #include "engine/windows/twips.h"
 #include "engine/windows/windowhelpers.h"
 #include "ui_programsmenu.h"
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QKeyEvent>
 #include <QMouseEvent>
 
 namespace tellaran {
@@ -24,7 +27,8 @@ ProgramsMenuItem designedItem0(const QLabel& menuup)
     ProgramsMenuItem item;
     item.menuup = {0, 0, width, height};
     item.Menupress = {width, 0, width, height};
-    item.menu = {ProgramsMenuLayout::CaptionLeft, (height - 255) / 2, width - 250, 255};
+    // The caption as tall as its picture, centred in it, so that a large desktop font fits.
+    item.menu = {ProgramsMenuLayout::CaptionLeft, 0, width - 250, height};
     item.pathi = {ProgramsMenuLayout::PathLeft, 0, 1000, 255};
     return item;
 }
@@ -37,7 +41,10 @@ void place(QLabel* control, const TwipsRect& rect)
 
 QLabel* cloneLabel(const QLabel& model, const QString& name)
 {
-    auto* label = new QLabel(model.parentWidget());
+    // The captions are the items a keyboard or a screen reader works with.
+    QLabel* label = qobject_cast<const PictureButton*>(&model)
+                        ? new PictureButton(model.parentWidget())
+                        : new QLabel(model.parentWidget());
     label->setObjectName(name);
     label->setTextFormat(Qt::PlainText);
     label->setPixmap(model.pixmap());
@@ -56,6 +63,7 @@ ProgramsMenu::ProgramsMenu(Engine& engine, QWidget* parent)
 {
     InitLauncherResources();
     ui->setupUi(this);
+    ApplyLook(this);
     layout_ = ProgramsMenuLayout(designedItem0(*ui->menuup_0));
     // The caption in front, the highlighted picture over the normal one.
     ui->menuup_0->lower();
@@ -109,6 +117,13 @@ void ProgramsMenu::Load(int runButtonLeftTwips, int topTwips)
         }
         item.menu->setMouseTracking(true);
         item.menuup->setMouseTracking(true);
+        if (auto* caption = qobject_cast<PictureButton*>(item.menu)) {
+            caption->setAccessibleRole(QAccessible::MenuItem);
+            caption->setAccessibleName(caption->text());
+            if (k > 0)
+                setTabOrder(controls_[k - 1].menu, caption);
+            connect(caption, &PictureButton::clicked, this, [this, k] { ClickItem(k); });
+        }
         applyItem(k);
     }
     setFixedSize(TwipsToPixels(layout_.windowWidth()), TwipsToPixels(layout_.windowHeight()));
@@ -157,6 +172,31 @@ void ProgramsMenu::ClickItem(int index)
     Q_EMIT unloadRequested();
 }
 
+void ProgramsMenu::showEvent(QShowEvent* event)
+{
+    QWidget::showEvent(event);
+    if (!controls_.isEmpty() && !focusWidget())
+        controls_.first().menu->setFocus(Qt::PopupFocusReason);
+}
+
+// The arrow keys move between the items; Escape puts the menu away, as "Run" does.
+void ProgramsMenu::keyPressEvent(QKeyEvent* event)
+{
+    switch (event->key()) {
+    case Qt::Key_Up:
+        focusNextPrevChild(false);
+        return;
+    case Qt::Key_Down:
+        focusNextPrevChild(true);
+        return;
+    case Qt::Key_Escape:
+        hide();
+        return;
+    default:
+        QWidget::keyPressEvent(event);
+    }
+}
+
 int ProgramsMenu::itemIndexOf(const QObject* control) const
 {
     for (int k = 0; k < layout_.itemCount() && k < controls_.size(); ++k) {
@@ -175,6 +215,11 @@ bool ProgramsMenu::eventFilter(QObject* watched, QEvent* event)
     const bool overCaptionOrPicture =
         watched == controls_[index].menu || watched == controls_[index].menuup;
     switch (event->type()) {
+    case QEvent::FocusIn:
+        // The keyboard highlights as the mouse does.
+        if (watched == controls_[index].menu && layout_.highlightedItem() != index)
+            HighlightItem(index);
+        return false;
     case QEvent::Enter:
     case QEvent::MouseMove:
         if (overCaptionOrPicture && layout_.highlightedItem() != index)

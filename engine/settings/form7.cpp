@@ -1,9 +1,13 @@
 #include "engine/settings/form7.h"
 
 #include "engine/engine.h"
+#include "engine/settings/portchoices.h"
 #include "engine/settings/portdescription.h"
+#include "engine/windows/look.h"
 #include "engine/windows/windowhelpers.h"
+#include "engine/windows/windowkeys.h"
 #include "platform/datafile.h"
+#include "platform/portmapfile.h"
 #include "ui_form7.h"
 
 #include <QCloseEvent>
@@ -55,15 +59,14 @@ Form7::Form7(Engine& engine, QWidget* parent)
 {
     initSettingsResources();
     ui->setupUi(this);
+    ApplyLook(this);
     ui->TabStrip1->addTab(QStringLiteral("Modem Options"));
     ui->TabStrip1->addTab(QStringLiteral("Tellaran Properties"));
     ui->TabStrip1->setCurrentIndex(0);
     ui->PropertiesFrame->hide();
 
-    QByteArray portMapContent;
-    datafile::readFile(engine_.dataPath(QStringLiteral("ports.dat")), &portMapContent);
-    portMap_ = portmap::readPortMap(portMapContent);
     serialDevices_ = detectSerialDevices();
+    ReadPortMap();
 
     helpTexts_ = {
         {ui->Check1, QStringLiteral("Keep the speaker on until a connection is setup.")},
@@ -106,7 +109,16 @@ Form7::Form7(Engine& engine, QWidget* parent)
     connect(ui->TabStrip1, &QTabBar::currentChanged, this, &Form7::TabStrip1_Click);
     connect(ui->Command1, &QPushButton::clicked, this, &Form7::Command1_Click);
     connect(ui->Command2, &QPushButton::clicked, this, &Form7::Command2_Click);
+    SetDefaultButton(this, ui->Command1);
+    OnEscape(this, [this] { Command2_Click(); });
     connect(ui->CommPort, &QLineEdit::textChanged, this, &Form7::ShowPortMeaning);
+    connect(ui->CommPortDevice, &QComboBox::activated, this, &Form7::CommPortDevice_Click);
+    helpTexts_.insert(
+        ui->CommPortDevice,
+        QStringLiteral("Choose the device of the port number in \"Comm Port\": the "
+                       "choice is written to the port map %1 at once.")
+            .arg(QDir::toNativeSeparators(engine_.dataPath(QStringLiteral("ports.dat")))));
+    ui->CommPortDevice->installEventFilter(this);
     ui->CommPortMeaning->installEventFilter(this);
     helpTexts_.insert(ui->CommPortMeaning, helpTexts_.value(ui->CommPort));
     DragWindowOnPress(ui->Label5);
@@ -194,11 +206,52 @@ bool Form7::eventFilter(QObject* watched, QEvent* event)
     return QWidget::eventFilter(watched, event);
 }
 
+void Form7::ReadPortMap()
+{
+    QByteArray content;
+    datafile::readFile(engine_.dataPath(QStringLiteral("ports.dat")), &content);
+    portMap_ = portmap::readPortMap(content);
+    portChoices_ = PortChoices(portMap_, serialDevices_);
+    const QSignalBlocker quiet(ui->CommPortDevice);
+    ui->CommPortDevice->clear();
+    ui->CommPortDevice->addItem(QStringLiteral("Choose the device of this port"));
+    for (const PortChoice& choice : std::as_const(portChoices_))
+        ui->CommPortDevice->addItem(choice.text);
+}
+
 void Form7::ShowPortMeaning()
 {
-    ui->CommPortMeaning->setText(
-        DescribePort(portMap_, PortNumberOf(ui->CommPort->text()), serialDevices_));
+    const int port = PortNumberOf(ui->CommPort->text());
+    const QString meaning = DescribePort(portMap_, port, serialDevices_);
+    ui->CommPortMeaning->setText(meaning);
     ui->CommPortMeaning->setCursorPosition(0);
+    // A screen reader hears the meaning with the field.
+    ui->CommPort->setAccessibleDescription(meaning);
+    const qsizetype chosen = IndexOfChoice(portChoices_, portmap::resolvePort(portMap_, port));
+    const QSignalBlocker quiet(ui->CommPortDevice);
+    ui->CommPortDevice->setCurrentIndex(int(chosen + 1));
+}
+
+// The port's record in the port map, written at once: the line under "Comm Port" then tells
+// what the number means.
+void Form7::CommPortDevice_Click(int index)
+{
+    if (index < 1 || index > portChoices_.size())
+        return;
+    const int port = PortNumberOf(ui->CommPort->text());
+    const QString mapFile = engine_.dataPath(QStringLiteral("ports.dat"));
+    QString error;
+    if (port < 1) {
+        engine_.messageBoxes().show(
+            QStringLiteral("Please type a port number of 1 or more in \"Comm Port\" first."),
+            QString(), BoxIcon::Warning, BoxButtons::Ok);
+    } else if (!portmap::writePortRecord(mapFile, port, portChoices_[index - 1].target, &error)) {
+        engine_.messageBoxes().show(QStringLiteral("The port map %1 could not be written: %2")
+                                        .arg(QDir::toNativeSeparators(mapFile), error),
+                                    QString(), BoxIcon::Critical, BoxButtons::Ok);
+    }
+    ReadPortMap();
+    ShowPortMeaning();
 }
 
 void Form7::HScroll1_Change(int value)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "engine/settings/portchoices.h"
 #include "engine/settings/settingsfile.h"
 #include "platform/portmap.h"
 #include "platform/serialdevices.h"
@@ -42,8 +43,12 @@ private:
     QString VolumeHelpText() const;
     void ShowHelpFor(QObject* control);
     bool RefuseDoubleQuotes();
-    // The line under "Comm Port": what the number typed means on this computer.
+    // The port map and the devices it may name, read again after each choice.
+    void ReadPortMap();
+    // The line under "Comm Port": what the number typed means on this computer; and the
+    // device list beside it showing that device.
     void ShowPortMeaning();
+    void CommPortDevice_Click(int index);
 
     void HScroll1_Change(int value);
     void Check3_Click();
@@ -58,6 +63,7 @@ private:
     // Read when the dialog loads: the port map and the serial devices found.
     QList<portmap::PortMapRecord> portMap_;
     QList<SerialDevice> serialDevices_;
+    QList<PortChoice> portChoices_;
     bool unloaded_ = false;
 };
 

@@ -3,6 +3,7 @@
 #include "engine/channels/form2.h"
 #include "engine/engine.h"
 #include "engine/windows/infostatistics.h"
+#include "engine/windows/look.h"
 #include "engine/windows/twips.h"
 #include "engine/windows/windowhelpers.h"
 #include "engine/windows/windowsresources.h"
@@ -33,6 +34,7 @@ datafrm::datafrm(Engine& engine, QWidget* parent)
 {
     InitWindowsResources();
     ui->setupUi(this);
+    ApplyLook(this);
     // It opens by itself when traffic starts: it must not take the focus from the user.
     setAttribute(Qt::WA_ShowWithoutActivating);
     DragWindowOnPress(ui->Back);

@@ -3,8 +3,10 @@
 #include "engine/engine.h"
 #include "engine/link/frames.h"
 #include "engine/windows/imageclick.h"
+#include "engine/windows/look.h"
 #include "engine/windows/usermessages.h"
 #include "engine/windows/windowhelpers.h"
+#include "engine/windows/windowkeys.h"
 #include "engine/windows/windowsresources.h"
 #include "ui_form10.h"
 
@@ -16,12 +18,15 @@ Form10::Form10(Engine& engine, QWidget* parent)
 {
     InitWindowsResources();
     ui->setupUi(this);
+    ApplyLook(this);
+    // Enter in the text sends it.
+    SetDefaultButton(this, ui->Command1);
+    OnEscape(this, [this] { hide(); });
     DragWindowOnPress(ui->Label1);
     DragWindowOnPress(ui->Image1);
     // Closing keeps the text and the connection for the next message.
     OnImageClick(ui->Image2, [this] { hide(); });
     connect(ui->Command1, &QPushButton::clicked, this, &Form10::Command1_Click);
-    connect(ui->Text1, &QLineEdit::returnPressed, this, &Form10::Command1_Click);
 
     connect(&Winsock1, &Socket::ConnectEvent, this, &Form10::Winsock1_Connect);
     connect(&Winsock1, &Socket::CloseEvent, this, &Form10::Winsock1_Close);

@@ -1,9 +1,11 @@
 #include "engine/windows/form8.h"
 
 #include "engine/windows/imageclick.h"
+#include "engine/windows/look.h"
 #include "engine/windows/productlink.h"
 #include "engine/windows/twips.h"
 #include "engine/windows/windowhelpers.h"
+#include "engine/windows/windowkeys.h"
 #include "engine/windows/windowsresources.h"
 #include "ui_form8.h"
 
@@ -24,6 +26,8 @@ Form8::Form8(Engine& engine, QWidget* parent)
 {
     InitWindowsResources();
     ui->setupUi(this);
+    ApplyLook(this);
+    OnEscape(this, [this] { close(); });
     setAttribute(Qt::WA_DeleteOnClose);
     DragWindowOnPress(ui->Label3);
     DragWindowOnPress(ui->Image1);
@@ -34,6 +38,8 @@ Form8::Form8(Engine& engine, QWidget* parent)
     // The credits are only to be read: no caret, no selection. The focus goes to the
     // viewport whenever they would get it.
     ui->Picture1->setFocusPolicy(Qt::StrongFocus);
+    ui->Text1->setReadOnly(true);
+    ui->Text1->setFocusPolicy(Qt::NoFocus);
     ui->Text1->installEventFilter(this);
     ui->Text1->viewport()->installEventFilter(this);
     placeCredits();

@@ -1,7 +1,9 @@
 #include "engine/windows/form9.h"
 
+#include "engine/windows/look.h"
 #include "engine/windows/usermessages.h"
 #include "engine/windows/windowhelpers.h"
+#include "engine/windows/windowkeys.h"
 #include "engine/windows/windowsresources.h"
 #include "ui_form9.h"
 
@@ -22,6 +24,8 @@ Form9::Form9(QWidget* parent)
 {
     InitWindowsResources();
     ui->setupUi(this);
+    ApplyLook(this);
+    OnEscape(this, [this] { close(); });
     setAttribute(Qt::WA_DeleteOnClose);
     // It comes from the other computer: it must not take the keyboard from the user.
     setAttribute(Qt::WA_ShowWithoutActivating);

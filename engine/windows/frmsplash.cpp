@@ -1,6 +1,7 @@
 #include "engine/windows/frmsplash.h"
 
 #include "engine/engine.h"
+#include "engine/windows/look.h"
 #include "engine/windows/productlink.h"
 #include "engine/windows/windowhelpers.h"
 #include "engine/windows/windowsresources.h"
@@ -24,6 +25,7 @@ frmSplash::frmSplash(Engine& engine, QWidget* parent)
 {
     InitWindowsResources();
     ui->setupUi(this);
+    ApplyLook(this);
     setAttribute(Qt::WA_DeleteOnClose);
     DragWindowOnPress(ui->Image1);
     MakeProductLink(ui->Label4, engine_);

@@ -1,5 +1,7 @@
 #include "engine/windows/imageclick.h"
 
+#include "engine/windows/picturebutton.h"
+
 #include <QEvent>
 #include <QMouseEvent>
 #include <QWidget>
@@ -40,8 +42,18 @@ private:
 
 void OnImageClick(QWidget* image, std::function<void()> action)
 {
-    if (image)
-        image->installEventFilter(new ImageClickFilter(image, std::move(action)));
+    if (!image)
+        return;
+    // A picture button is pressed by the keyboard and screen readers as well as by clicks.
+    if (auto* button = qobject_cast<PictureButton*>(image)) {
+        QObject::connect(button, &PictureButton::clicked, button, [action = std::move(action)] {
+            // A copy: the action may end in the button being unloaded.
+            const std::function<void()> run = action;
+            run();
+        });
+        return;
+    }
+    image->installEventFilter(new ImageClickFilter(image, std::move(action)));
 }
 
 } // namespace tellaran

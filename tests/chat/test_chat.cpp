@@ -4,6 +4,7 @@
 #include "chat/nicknamefile.h"
 #include "client/tellaran.h"
 #include "tests/support/controls.h"
+#include "tests/support/windowcheck.h"
 
 #include <QAction>
 #include <QDir>
@@ -27,7 +28,6 @@ QByteArray fileBytes(const QString& path)
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
 }
-
 
 // Yarnit in a temporary program folder, with the save dialog, error boxes and the end of the
 // program answered by recorders, and a stand-in engine listening on every local address.
@@ -102,6 +102,7 @@ private Q_SLOTS:
     void menusAndStatusFollowTheConnection();
     void enterSendsAndFocusStaysOnTheInput();
     void savesTheConversation();
+    void keyboardAndScreenReaders();
 };
 
 void TestChat::nicknameFileFormat()
@@ -272,6 +273,31 @@ void TestChat::savesTheConversation()
     chat.saveAnswer = chat.temp.filePath(QStringLiteral("no/such/folder.txt"));
     chat.menu("SvC")->trigger();
     QCOMPARE(chat.errors.size(), 2);
+    QCOMPARE(chat.endCalls, 0);
+}
+
+// Both windows walked under a light and a dark desktop palette, which Yarnit follows. In the
+// nickname window Enter saves and Escape cancels.
+void TestChat::keyboardAndScreenReaders()
+{
+    Chat chat;
+    chat.program.Start();
+    QWidget& settings = chat.program.settingsWindow();
+    QVERIFY(QTest::qWaitForWindowExposed(&settings));
+    QStringList problems = tellaran::testing::WindowProblems(settings);
+    chat.nickname()->setText(QStringLiteral("Ann"));
+    QTest::keyClick(chat.nickname(), Qt::Key_Return);
+    QCOMPARE(fileBytes(chat.dir + "/chat.dat"), QByteArray("\"Ann\"\r\n"));
+    QVERIFY(chat.window().isVisible());
+    QVERIFY(QTest::qWaitForWindowExposed(&chat.window()));
+    problems += tellaran::testing::WindowProblems(chat.window());
+    QVERIFY2(problems.isEmpty(), qPrintable(problems.join(QLatin1Char('\n'))));
+
+    chat.menu("mnuSettings")->trigger();
+    chat.nickname()->setText(QStringLiteral("Zed"));
+    QTest::keyClick(chat.nickname(), Qt::Key_Escape);
+    QVERIFY(!chat.program.settingsWindow().isVisible());
+    QCOMPARE(fileBytes(chat.dir + "/chat.dat"), QByteArray("\"Ann\"\r\n"));
     QCOMPARE(chat.endCalls, 0);
 }
 

@@ -21,7 +21,8 @@ struct Run
 
 // Runs a program with HOME in a folder of its own, so that nothing of the user's is read or
 // written, and no display.
-Run run(const QString& program, const QStringList& arguments, const QString& home)
+Run run(const QString& program, const QStringList& arguments, const QString& home,
+        const QString& display = QString())
 {
     QProcess process;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
@@ -30,6 +31,9 @@ Run run(const QString& program, const QStringList& arguments, const QString& hom
     environment.remove(QStringLiteral("DISPLAY"));
     environment.remove(QStringLiteral("WAYLAND_DISPLAY"));
     environment.remove(QStringLiteral("QT_QPA_PLATFORM"));
+    environment.remove(QStringLiteral("QT_LOGGING_RULES"));
+    if (!display.isEmpty())
+        environment.insert(QStringLiteral("DISPLAY"), display);
     process.setProcessEnvironment(environment);
     process.start(program, arguments);
     Run result;
@@ -74,6 +78,12 @@ private Q_SLOTS:
 
         const Run help = run(path, {QStringLiteral("--help")}, home.path());
         QCOMPARE(help.exitCode, 0);
+        // The usage names the program and takes no file (--log's file is told with --log),
+        // but for Ferryit's files to send.
+        QCOMPARE(
+            help.output.section(QLatin1Char('\n'), 0, 0),
+            QStringLiteral("Usage: %1 [options]").arg(program) +
+                (program == QLatin1String("Ferryit") ? QStringLiteral(" [file...]") : QString()));
         QVERIFY(help.output.contains(QLatin1String("--version")));
         QCOMPARE(program == QLatin1String("Tellaran"),
                  help.output.contains(QLatin1String("--ports")));
@@ -93,6 +103,17 @@ private Q_SLOTS:
         const Run stray = run(path, {QStringLiteral("stray")}, home.path());
         QCOMPARE(stray.exitCode, 2);
         QVERIFY(stray.error.contains(QLatin1String("'stray'")));
+
+        // Without a display, or with one that cannot be reached: one line, and exit code 1.
+        for (const QString& display : {QString(), QStringLiteral(":4711")}) {
+            const Run windowless = run(path, {}, home.path(), display);
+            QCOMPARE(windowless.exitCode, 1);
+            QVERIFY(windowless.output.isEmpty());
+            QCOMPARE(windowless.error.count(QLatin1Char('\n')), 1);
+            QVERIFY2(windowless.error.startsWith(program + QStringLiteral(": ")) &&
+                         windowless.error.contains(QLatin1String("desktop session")),
+                     qPrintable(windowless.error));
+        }
 
         // None of this creates anything in the user's folders.
         QCOMPARE(QDir(home.path()).entryList(QDir::NoDotAndDotDot | QDir::AllEntries),

@@ -1,8 +1,11 @@
 // The port map, the line settings text and the parity-mark decoder: the pure logic behind
 // which device a port opens and how.
 #include "platform/portmap.h"
+#include "platform/portmapfile.h"
 #include "platform/realserialbackend.h"
 
+#include <QDir>
+#include <QFile>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -118,6 +121,53 @@ private Q_SLOTS:
         // No replacement character: the damaged byte is dropped.
         QCOMPARE(decode("j\xff\x00\x00k", 5, QByteArray()), QByteArray("jk"));
         QCOMPARE(errors, 1);
+    }
+
+    // Choosing a device sets that port's record; every other line stays byte for byte.
+    void settingARecordKeepsTheOthers()
+    {
+        PortTarget usb;
+        QVERIFY(portmap::parseTarget(QStringLiteral("/dev/ttyUSB0"), &usb));
+        const QByteArray others = "1,\"modem:5551\"\r\n# a note\n3,\"/dev/ttyACM0\"\r\n";
+        // The first record of the port is replaced where it stands; later ones, which never
+        // counted, go.
+        QCOMPARE(
+            portmap::withPortRecord("1,\"modem:5551\"\r\n2,\"/dev/ttyS1\"\r\n# a note\n2,\"x\"\r\n"
+                                    "3,\"/dev/ttyACM0\"\r\n",
+                                    2, usb),
+            QByteArray("1,\"modem:5551\"\r\n2,\"/dev/ttyUSB0\"\r\n# a note\n"
+                       "3,\"/dev/ttyACM0\"\r\n"));
+        // A port without a record gets one at the end, on a line of its own; 12 is not 1.
+        QCOMPARE(portmap::withPortRecord(others, 12, usb), others + "12,\"/dev/ttyUSB0\"\r\n");
+        QCOMPARE(portmap::withPortRecord("1,\"modem:5551\"", 2, usb),
+                 QByteArray("1,\"modem:5551\"\r\n2,\"/dev/ttyUSB0\"\r\n"));
+        QCOMPARE(portmap::withPortRecord(QByteArray(), 1, usb),
+                 QByteArray("1,\"/dev/ttyUSB0\"\r\n"));
+        // What it writes reads back as that port's target.
+        PortTarget modem;
+        QVERIFY(portmap::parseTarget(QStringLiteral("modem:7@0"), &modem));
+        QCOMPARE(portmap::resolvePort(
+                     portmap::readPortMap(portmap::withPortRecord(others, 3, modem)), 3),
+                 modem);
+
+        // Through the file: replaced whole, the temporary file gone; a target the file cannot
+        // hold, or a port below 1, leaves it as it was.
+        QTemporaryDir dir;
+        const QString map = dir.filePath(QStringLiteral("ports.dat"));
+        QVERIFY(portmap::writePortRecord(map, 1, usb));
+        QFile file(map);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QCOMPARE(file.readAll(), QByteArray("1,\"/dev/ttyUSB0\"\r\n"));
+        file.close();
+        PortTarget quoted;
+        QVERIFY(portmap::parseTarget(QStringLiteral("/dev/tty\"Q"), &quoted));
+        QString error;
+        QVERIFY(!portmap::writePortRecord(map, 1, quoted, &error));
+        QVERIFY(error.contains(QLatin1String("cannot hold")));
+        QVERIFY(!portmap::writePortRecord(map, 0, usb, &error));
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QCOMPARE(file.readAll(), QByteArray("1,\"/dev/ttyUSB0\"\r\n"));
+        QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList{QStringLiteral("ports.dat")});
     }
 };
 

@@ -1,7 +1,9 @@
 // The serial port control: a real device through a pseudo-terminal, and the event logic
 // through a backend the test drives by hand.
+#include "platform/portopenlog.h"
 #include "platform/realserialbackend.h"
 #include "platform/serialport.h"
+#include "tests/support/logcapture.h"
 #include "tests/support/pseudoterminal.h"
 
 #include <QEventLoop>
@@ -389,6 +391,41 @@ private Q_SLOTS:
         auto overridden = portOnFake(environment);
         QCOMPARE(built_.last().lineRate, 1200);
         QCOMPARE(built_.last().exchangeDir, environment.exchangeDir);
+    }
+
+    // Each opening is logged with the device, the settings and the outcome; a failure warns
+    // (the log may be off), once until something changes.
+    void eachOpeningIsLogged()
+    {
+        tellaran::testing::LogCapture log("tellaran.modem");
+        writeMap("4,\"/nonexistent/ttyQ9\"\r\n");
+        SerialEnvironment environment;
+        environment.portMapFile = mapFile();
+        SerialPort port(environment);
+        port.setCommPort(4);
+        port.setSettings(QStringLiteral("57600,n,8,1"));
+        port.setPortOpen(true);
+        port.setPortOpen(true);
+        const QString failure = QStringLiteral("port 4 (/nonexistent/ttyQ9, 57600,n,8,1): "
+                                               "not opened: ") +
+                                port.LastError();
+        QVERIFY(port.LastError().contains(QLatin1String("/nonexistent/ttyQ9")));
+        QCOMPARE(log.lines, (QStringList{"warning " + failure, "debug " + failure}));
+
+        writeMap("4,\"modem:7\"\r\n");
+        auto fake = portOnFake();
+        log.lines.clear();
+        fake->setPortOpen(false);
+        fake->setCommPort(1);
+        writeMap("1,\"modem:7\"\r\n");
+        fake->setSettings(QStringLiteral("9600,n,8,1"));
+        fake->setPortOpen(true);
+        QCOMPARE(log.lines, QStringList{"debug port 1 (modem:7, 9600,n,8,1): opened"});
+        // The user is pointed at what usually lies behind such a failure.
+        QVERIFY(PortFailureHint(QStringLiteral("Permission denied")).contains("dialout"));
+        QVERIFY(
+            PortFailureHint(QStringLiteral("Device or resource busy")).contains("ModemManager"));
+        QVERIFY(PortFailureHint(QStringLiteral("No such file or directory")).isEmpty());
     }
 };
 

@@ -5,12 +5,13 @@
 # the install tree, which is made read-only; a portable copy of the built programs still keeps
 # its data beside itself.
 #
-# Usage: test_install.sh <build folder> <folder of the built programs>
+# Usage: TELLARAN_PROGRAMS="Tellaran Yarnit" test_install.sh <build folder> <folder of the built programs>
 # Exit 77 (skipped) without desktop-file-validate. The first runs through the windows need
 # Xvfb and xdotool; without them only what runs offscreen is checked.
 set -uo pipefail
 build="${1:?build folder}"
 desktop_bin="${2:?folder of the built programs}"
+: "${TELLARAN_PROGRAMS:?the packaged programs, as CMake lists them}"
 # shellcheck source=desktop.sh
 source "$(dirname "$0")/desktop.sh"
 trap 'chmod -R u+w "$desktop_work" 2>/dev/null; desktop_cleanup' EXIT
@@ -20,19 +21,18 @@ command -v desktop-file-validate >/dev/null ||
 root="$desktop_work/root"
 DESTDIR="$root" cmake --install "$build" --prefix /usr >"$desktop_work/install.log" 2>&1 ||
     fail "cmake --install failed: $(cat "$desktop_work/install.log")"
-expected="./usr/bin/Ferryit
-./usr/bin/Tellaran
-./usr/bin/Yarnit
-./usr/share/applications/ferryit.desktop
-./usr/share/applications/tellaran.desktop
-./usr/share/applications/yarnit.desktop
-./usr/share/icons/hicolor/scalable/apps/ferryit.svg
-./usr/share/icons/hicolor/scalable/apps/tellaran.svg
-./usr/share/icons/hicolor/scalable/apps/yarnit.svg
-./usr/share/tellaran/data/data.dat
-./usr/share/tellaran/data/ports.dat
-./usr/share/tellaran/data/programs.dat
-./usr/share/tellaran/help.html"
+expected="$(for program in $TELLARAN_PROGRAMS; do
+    name="${program,,}"
+    echo "./usr/bin/$program"
+    echo "./usr/share/applications/$name.desktop"
+    for size in 16 24 32 48; do echo "./usr/share/icons/hicolor/${size}x$size/apps/$name.png"; done
+    echo "./usr/share/icons/hicolor/scalable/apps/$name.svg"
+    echo "./usr/share/man/man1/$program.1.gz"
+done
+printf '%s\n' ./usr/share/doc/tellaran/changelog.gz ./usr/share/doc/tellaran/copyright \
+    ./usr/share/tellaran/data/data.dat ./usr/share/tellaran/data/ports.dat \
+    ./usr/share/tellaran/data/programs.dat ./usr/share/tellaran/help.html)"
+expected="$(sort <<<"$expected")"
 actual="$(cd "$root" && find . -type f -o -type l | sort)"
 [ "$actual" = "$expected" ] || fail "the install tree is not as expected:
 $actual"
@@ -75,7 +75,8 @@ first_run() {
     local pid=$!
     desktop_pids+=("$pid")
     for box in 1 2 3; do
-        wait_for 20 window_of "$pid" "Tellaran Setup" || fail "set-up box $box did not show"
+        wait_for 20 window_of "$pid" "Tellaran Setup" ||
+            fail "set-up box $box did not show: $(cat "$desktop_work/first-run.log")"
         press "$(window_of "$pid" "Tellaran Setup")" Return
         sleep 0.5
     done
@@ -88,17 +89,21 @@ first_run() {
 home="$desktop_work/home"
 mkdir -p "$home"
 data="$home/.local/share/Tellaran/data"
+# --ports only asks: before the first start it reports the delivered map, and makes nothing.
 ports="$(run_offscreen "$home" "$root/usr/bin/Tellaran" --ports)" || fail "--ports failed: $ports"
-[ "$(head -n 1 <<<"$ports")" = "Port map $data/ports.dat" ] ||
-    fail "the installed engine reads another port map: $ports"
+[ "$(head -n 1 <<<"$ports")" = "Port map $root/usr/share/tellaran/data/ports.dat" ] ||
+    fail "before its first start, the installed engine reports another port map: $ports"
+[ ! -e "$home/.local" ] || fail "--ports created $(find "$home/.local")"
+start_offscreen "$home" "$desktop_work/engine.log" "$root/usr/bin/Tellaran"
+engine=$started
+wait_for 10 test -f "$data/data.dat" || fail "the installed engine did not seed $data"
 for file in data.dat ports.dat programs.dat; do
     cmp -s "$data/$file" "$root/usr/share/tellaran/data/$file" || fail "$data/$file was not delivered"
     [ -w "$data/$file" ] || [ "$(id -u)" -eq 0 ] || fail "$data/$file cannot be written by its user"
 done
-rm -rf "$home/.local"
-start_offscreen "$home" "$desktop_work/engine.log" "$root/usr/bin/Tellaran"
-engine=$started
-wait_for 10 test -f "$data/data.dat" || fail "the installed engine did not seed $data"
+ports="$(run_offscreen "$home" "$root/usr/bin/Tellaran" --ports)" || fail "--ports failed: $ports"
+[ "$(head -n 1 <<<"$ports")" = "Port map $data/ports.dat" ] ||
+    fail "the installed engine reads another port map: $ports"
 sleep 3 # the splash screen hands over to the mode window, whose set-up box then waits
 kill -0 "$engine" 2>/dev/null || fail "the installed engine ended: $(cat "$desktop_work/engine.log")"
 stop "$engine"

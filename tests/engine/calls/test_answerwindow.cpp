@@ -3,6 +3,7 @@
 #include "callstestsupport.h"
 #include "engine/calls/form4.h"
 #include "tests/support/pseudoterminal.h"
+#include "tests/support/windowcheck.h"
 
 #include <QLabel>
 #include <QTest>
@@ -164,6 +165,18 @@ private Q_SLOTS:
         QCOMPARE(control<QLabel>(&answer, "Label1")->text(), "Port Not Open");
         QVERIFY(!answer.Timer2.isActive());
         QVERIFY(!engine_->modemPort().PortOpen());
+    }
+
+    void keyboardAndScreenReaders()
+    {
+        start(true);
+        calls_->showAnswerWindow();
+        Form4& answer = calls_->form4();
+        QVERIFY(QTest::qWaitForWindowExposed(&answer));
+        const QStringList problems = WindowProblems(answer);
+        QVERIFY2(problems.isEmpty(), qPrintable(problems.join(QLatin1Char('\n'))));
+        QTest::keyClick(&answer, Qt::Key_Escape);
+        QCOMPARE(engine_->endProgramCalls, 1);
     }
 };
 

@@ -4,6 +4,7 @@
 #include "engine/calls/dialer.h"
 #include "engine/calls/form6.h"
 #include "tests/support/pseudoterminal.h"
+#include "tests/support/windowcheck.h"
 
 #include <QLabel>
 #include <QLineEdit>
@@ -166,6 +167,24 @@ private Q_SLOTS:
         QVERIFY(calls_->isDialerVisible());
         QVERIFY(!calls_->isForm6Loaded());
         QCOMPARE(calls_->dialer().numberText(), "0815");
+    }
+
+    // Enter in the number field places the call, as "Go !" does; the dialing window is walked
+    // as a screen reader and the keyboard meet it, and its Escape ends the program as its
+    // close picture does.
+    void keyboardAndScreenReaders()
+    {
+        start(true);
+        auto* number = control<QLineEdit>(&calls_->dialer(), "Text1");
+        number->setText("0815");
+        QTest::keyClick(number, Qt::Key_Return);
+        QCOMPARE(engine_->portLog, QStringList({"open", "write ATD0815\r\n"}));
+        Form6& dialing = calls_->form6();
+        QVERIFY(QTest::qWaitForWindowExposed(&dialing));
+        const QStringList problems = WindowProblems(dialing);
+        QVERIFY2(problems.isEmpty(), qPrintable(problems.join(QLatin1Char('\n'))));
+        QTest::keyClick(&dialing, Qt::Key_Escape);
+        QCOMPARE(engine_->endProgramCalls, 1);
     }
 };
 

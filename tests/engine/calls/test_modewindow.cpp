@@ -5,6 +5,7 @@
 #include "engine/calls/form3.h"
 #include "engine/calls/form4.h"
 #include "tests/support/pseudoterminal.h"
+#include "tests/support/windowcheck.h"
 
 #include <QFile>
 #include <QLabel>
@@ -61,6 +62,20 @@ private Q_SLOTS:
         QTest::mouseClick(control<QPushButton>(&mode, "Command3"), Qt::LeftButton);
         QCOMPARE(engine_->settingsDialogShown, 1);
         QTest::mouseClick(control<QLabel>(&mode, "Image2"), Qt::LeftButton);
+        QCOMPARE(engine_->endProgramCalls, 1);
+    }
+
+    // Keyboard and screen reader: named controls, Tab to each, readable under any palette;
+    // Escape does what the close picture does.
+    void readableAndWorkedByKeyboard()
+    {
+        writeAllDataFiles();
+        calls_->startAtModeWindow();
+        Form3& mode = calls_->form3();
+        QVERIFY(QTest::qWaitForWindowExposed(&mode));
+        const QStringList problems = WindowProblems(mode);
+        QVERIFY2(problems.isEmpty(), qPrintable(problems.join(QLatin1Char('\n'))));
+        QTest::keyClick(&mode, Qt::Key_Escape);
         QCOMPARE(engine_->endProgramCalls, 1);
     }
 

@@ -4,6 +4,7 @@
 #include "engine/calls/dialer.h"
 #include "engine/calls/form5.h"
 #include "engine/calls/phonebook.h"
+#include "tests/support/windowcheck.h"
 
 #include <QDir>
 #include <QFile>
@@ -153,6 +154,49 @@ private Q_SLOTS:
         QVERIFY(listLines(dialer).isEmpty());
         QCOMPARE(engine_->boxes.boxes().size(), 1);
         QVERIFY(engine_->boxes.texts().first().contains("addresses.dat"));
+    }
+
+    // Keyboard and screen reader: both windows walked; the arrow keys choose a line as a
+    // click does, though the focus alone chooses nothing; the keys of the pad press with
+    // Space; Enter adds, Escape cancels.
+    void keyboardAndScreenReaders()
+    {
+        engine_->writeDataFile("addresses.dat", "\"Anna\",\"0815\"\r\n\"Bob\",\"42\"\r\n");
+        Dialer& dialer = openDialer();
+        QVERIFY(QTest::qWaitForWindowExposed(&dialer));
+        QStringList problems = WindowProblems(dialer);
+        QVERIFY2(problems.isEmpty(), qPrintable(problems.join(QLatin1Char('\n'))));
+
+        auto* number = control<QLineEdit>(&dialer, "Text1");
+        auto* list = control<QListWidget>(&dialer, "List1");
+        number->setText("777");
+        list->setFocus(Qt::TabFocusReason);
+        QCOMPARE(number->text(), "777");
+        QTest::keyClick(list, Qt::Key_Down);
+        QTest::keyClick(list, Qt::Key_Down);
+        QCOMPARE(number->text(), "42");
+        QTest::keyClick(list, Qt::Key_Up);
+        QCOMPARE(number->text(), "0815");
+        QTest::keyClick(control<QLabel>(&dialer, "Image_4"), Qt::Key_Space);
+        QCOMPARE(number->text(), "08154");
+
+        QTest::mouseClick(control<QPushButton>(&dialer, "Command2"), Qt::LeftButton);
+        QPointer<Form5> add = &calls_->form5();
+        QVERIFY(QTest::qWaitForWindowExposed(add));
+        problems = WindowProblems(*add);
+        QVERIFY2(problems.isEmpty(), qPrintable(problems.join(QLatin1Char('\n'))));
+        control<QLineEdit>(add, "Text1")->setText("Cleo");
+        control<QLineEdit>(add, "Text2")->setText("99");
+        QTest::keyClick(control<QLineEdit>(add, "Text2"), Qt::Key_Return);
+        QTRY_VERIFY(add.isNull());
+        QVERIFY(engine_->readDataFile("addresses.dat").endsWith("\"Cleo\",\"99\"\r\n"));
+        QTest::mouseClick(control<QPushButton>(&dialer, "Command2"), Qt::LeftButton);
+        add = &calls_->form5();
+        control<QLineEdit>(add, "Text1")->setText("Dora");
+        QTest::keyClick(control<QLineEdit>(add, "Text1"), Qt::Key_Escape);
+        QTRY_VERIFY(add.isNull());
+        QVERIFY(!engine_->readDataFile("addresses.dat").contains("Dora"));
+        QVERIFY(engine_->boxes.boxes().isEmpty());
     }
 };
 

@@ -2,6 +2,7 @@
 #include "engine/link/frames.h"
 #include "tests/support/fakeengine.h"
 #include "tests/support/localclient.h"
+#include "tests/support/logcapture.h"
 
 #include <QRandomGenerator>
 #include <QSignalSpy>
@@ -28,6 +29,7 @@ private Q_SLOTS:
     void onlyThisComputerWithinTheLimitMayConnect();
     void listenFailureIsReported();
     void randomBytesStayWithinTheCap();
+    void theEnginesOwnConnectionIsNamedInTheLog();
 };
 
 void TestChannelServer::loadListensAndNumbersConnections()
@@ -208,6 +210,35 @@ void TestChannelServer::randomBytesStayWithinTheCap()
     QTRY_COMPARE(form.channelServer().Listener().UBound(), 2);
     send(*app, "<ABCDEFGH>ok<ABCDEFGH>KvekEND");
     QTRY_COMPARE(form.senddata().senddata(), frames::linkFrame("<ABCDEFGH>ok<ABCDEFGH>"));
+}
+
+// The modem window's link is named as the engine's own, whether the modem window knows its
+// end when the connection is accepted or only by its first block; a program is a stranger.
+void TestChannelServer::theEnginesOwnConnectionIsNamedInTheLog()
+{
+    tellaran::testing::LogCapture log("tellaran.channels");
+    FakeEngine engine;
+    quint16 ownPort = 0;
+    engine.ownRelayConnection = [&ownPort](const QHostAddress&, quint16 port) {
+        return port == ownPort;
+    };
+    Form2 form(engine);
+    auto early = connectClient(engine.channelPort());
+    ownPort = early->localPort();
+    auto late = connectClient(engine.channelPort());
+    auto program = connectClient(engine.channelPort());
+    QTRY_COMPARE(form.channelServer().Listener().UBound(), 3);
+    ownPort = late->localPort();
+    send(*late, frames::relayFrame("<modem><CHAT0001>x<CHAT0001><xodem>"));
+    QTRY_COMPARE(log.lines.size(), 4);
+    send(*program, frames::registration("CHAT0001"));
+    QTRY_COMPARE(log.lines.size(), 5);
+    const QString own =
+        "is the engine's own: the modem window's link for the frames from the other computer";
+    QStringList expected{"Local connection 1 " + own, "Local connection 2 from \"127.0.0.1\"",
+                         "Local connection 3 from \"127.0.0.1\"", "Local connection 2 " + own,
+                         "Local connection 3 registered as DataID CHAT0001"};
+    QCOMPARE(log.texts(), expected);
 }
 
 QTEST_MAIN(TestChannelServer)

@@ -1,6 +1,7 @@
 #include "engine/channels/form2.h"
 #include "engine/link/form1.h"
 #include "tests/support/fakeengine.h"
+#include "tests/support/windowcheck.h"
 
 #include <QAction>
 #include <QDesktopServices>
@@ -12,6 +13,7 @@
 
 using namespace tellaran;
 using tellaran::testing::FakeEngine;
+using tellaran::testing::WindowProblems;
 
 namespace {
 
@@ -72,6 +74,7 @@ private Q_SLOTS:
     void outflowArrowFollowsTheDrain();
     void buttonsAndCaptionsReachTheEngine();
     void rightButtonPopsUpTheStatusMenu();
+    void keyboardAndScreenReaders();
 };
 
 void TestStatusWindow::loadPlacesTheBarAndStartsTheTimers()
@@ -307,6 +310,24 @@ void TestStatusWindow::rightButtonPopsUpTheStatusMenu()
     QCOMPARE(window.engine.statusMenuPopups, 2);
     QTest::mousePress(window.control<QWidget>("SpeedBar"), Qt::RightButton);
     QCOMPARE(window.engine.statusMenuPopups, 3);
+}
+
+// The buttons are real buttons: named, reached by Tab, pressed by Space and Enter; Escape
+// does what the close picture does.
+void TestStatusWindow::keyboardAndScreenReaders()
+{
+    Window window;
+    FakeEngine& engine = window.engine;
+    window.form->show();
+    QVERIFY(QTest::qWaitForWindowExposed(window.form));
+    const QStringList problems = WindowProblems(*window.form);
+    QVERIFY2(problems.isEmpty(), qPrintable(problems.join(QLatin1Char('\n'))));
+    QTest::keyClick(window.control<QWidget>("Button2"), Qt::Key_Space);
+    QCOMPARE(engine.sendMessageWindowShown, 1);
+    QTest::keyClick(window.control<QWidget>("Button5"), Qt::Key_Return);
+    QCOMPARE(engine.infoBoxToggles, 1);
+    QTest::keyClick(window.form, Qt::Key_Escape);
+    QCOMPARE(engine.disconnectCalls, 1);
 }
 
 QTEST_MAIN(TestStatusWindow)

@@ -10,7 +10,10 @@
 #include "tests/support/controls.h"
 #include "tests/support/fakeengine.h"
 #include "tests/support/scriptedmessageboxes.h"
+#include "tests/support/windowcheck.h"
 
+#include <QAccessible>
+#include <QApplication>
 #include <QDir>
 #include <QFile>
 #include <QLabel>
@@ -357,6 +360,68 @@ private Q_SLOTS:
         QCOMPARE(boxes_->boxes().size(), 2);
         QVERIFY(boxes_->boxes().last().text.contains(QLatin1String("programs.dat")));
         QCOMPARE(list->count(), 1);
+    }
+
+    // The editor opens with nothing chosen, even once the list has the focus: "Delete" then
+    // removes only entries with an empty name. A line is chosen by a click or the arrow keys.
+    void editorDeletesOnlyWhatWasChosen()
+    {
+        writeList("\"Chat\",\"chat\"\r\n\"\",\"nameless\"\r\n\"Mail\",\"mail\"\r\n");
+        ProgramListEditor& editor = openEditor();
+        QVERIFY(QTest::qWaitForWindowExposed(&editor));
+        auto* list = control<QListWidget>(editor, "List1");
+        auto* name = control<QLineEdit>(editor, "Text1");
+        list->setFocus(Qt::TabFocusReason);
+        QVERIFY(name->text().isEmpty());
+        QTest::mouseClick(control<QPushButton>(editor, "Command2"), Qt::LeftButton);
+        QCOMPARE(listContent(), QByteArray("\"Chat\",\"chat\"\r\n\"Mail\",\"mail\"\r\n"));
+
+        list->setFocus(Qt::TabFocusReason);
+        QTest::keyClick(list, Qt::Key_Down);
+        QTest::keyClick(list, Qt::Key_Down);
+        QCOMPARE(name->text(), QStringLiteral("Mail"));
+        QCOMPARE(control<QLineEdit>(editor, "Text2")->text(), QStringLiteral("mail"));
+        QTest::mouseClick(control<QPushButton>(editor, "Command2"), Qt::LeftButton);
+        QCOMPARE(listContent(), QByteArray("\"Chat\",\"chat\"\r\n"));
+    }
+
+    // Both windows walked. The menu takes the keyboard: the arrow keys move the highlight,
+    // Enter starts the item, Escape puts the menu away. In the editor Enter adds, Escape
+    // closes.
+    void keyboardAndScreenReaders()
+    {
+        writeList("\"Chat\",\"chat\"\r\n\"Mail\",\"mail\"\r\n");
+        ProgramsMenu& programs = openMenu();
+        QVERIFY(QTest::qWaitForWindowExposed(&programs));
+        QStringList problems = WindowProblems(programs);
+        QVERIFY2(problems.isEmpty(), qPrintable(problems.join(QLatin1Char('\n'))));
+        programs.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&programs));
+        item("menu", 0)->setFocus();
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Down);
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Down);
+        QCOMPARE(programs.layout().highlightedItem(), 2);
+        QCOMPARE(QAccessible::queryAccessibleInterface(item("menu", 2))->text(QAccessible::Name),
+                 QStringLiteral("Edit List"));
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape);
+        QVERIFY(!programs.isVisible());
+        openMenu();
+        QVERIFY(menu()->isVisible());
+        item("menu", 2)->setFocus();
+        QTest::keyClick(item("menu", 2), Qt::Key_Return);
+        QVERIFY(engine_->launcher().editor());
+
+        ProgramListEditor& editor = *engine_->launcher().editor();
+        QVERIFY(QTest::qWaitForWindowExposed(&editor));
+        problems = WindowProblems(editor);
+        QVERIFY2(problems.isEmpty(), qPrintable(problems.join(QLatin1Char('\n'))));
+        control<QLineEdit>(editor, "Text1")->setText(QStringLiteral("Tool"));
+        control<QLineEdit>(editor, "Text2")->setText(QStringLiteral("tool"));
+        QTest::keyClick(control<QLineEdit>(editor, "Text2"), Qt::Key_Enter);
+        QVERIFY(listContent().endsWith("\"Tool\",\"tool\"\r\n"));
+        QTest::keyClick(&editor, Qt::Key_Escape);
+        QVERIFY(!engine_->launcher().isEditorLoaded());
+        QVERIFY(boxes_->boxes().isEmpty());
     }
 };
 

@@ -12,6 +12,7 @@
 #include <QFile>
 #include <QLoggingCategory>
 #include <QMap>
+#include <QRegularExpression>
 #include <QTcpSocket>
 #include <QTest>
 
@@ -833,15 +834,19 @@ void TestModemLink::modemDialogueIsLogged()
                 << "from the modem: RING"
                 << "to the modem: ATA"
                 << "from the modem: CONNECT 56000";
-        QCOMPARE(log.of("tellaran.modem"), startUp);
+        // The dialogue; the port's openings have their own lines, tested with the port.
+        QCOMPARE(
+            log.of("tellaran.modem").filter(QRegularExpression(QStringLiteral("^(to|from) the "))),
+            startUp);
         QVERIFY(log.of("tellaran.link").isEmpty());
+        const qsizetype modemLines = log.of("tellaran.modem").size();
 
         QLoggingCategory::setFilterRules(QStringLiteral("tellaran.*.debug=true"));
         bench.modem->receive("<modem><chatclie>RING and secret words<chatclie><xodem>\r");
         QCOMPARE(log.of("tellaran.link"),
                  QStringList{"frame from the modem: DataID chatclie with 21 bytes"});
         // A payload is never shown, even where it looks like a result.
-        QCOMPARE(log.of("tellaran.modem").size(), startUp.size());
+        QCOMPARE(log.of("tellaran.modem").size(), modemLines);
     }
     {
         LogCapture log;

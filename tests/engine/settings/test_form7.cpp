@@ -1,7 +1,9 @@
 #include "engine/settings/form7.h"
 #include "tests/support/fakeengine.h"
+#include "tests/support/windowcheck.h"
 
 #include <QCheckBox>
+#include <QComboBox>
 #include <QDir>
 #include <QEnterEvent>
 #include <QLabel>
@@ -17,6 +19,7 @@
 
 using namespace tellaran;
 using tellaran::testing::FakeEngine;
+using tellaran::testing::WindowProblems;
 
 namespace {
 
@@ -210,6 +213,62 @@ private slots:
 
         QTest::mouseClick(control<QPushButton>("Command2"), Qt::LeftButton);
         QCOMPARE(engine_->readDataFile("data.dat"), original);
+    }
+
+    // The list beside "Comm Port" sets the typed port's record in the port map at once,
+    // keeping every other line; without a port number it only says so.
+    void deviceListWritesThePortsRecord()
+    {
+        engine_.emplace();
+        const QByteArray others = "1,\"modem:5552\"\r\n# Bob's line\r\n3,\"/dev/ttyACM0\"\r\n";
+        engine_->writeDataFile("ports.dat", others + "2,\"/dev/tellaran-test-absent\"\r\n");
+        engine_->writeDataFile("data.dat", settingsFile("2", "#FALSE#", "#TRUE#", "1"));
+        dialog_ = new Form7(*engine_);
+        dialog_->show();
+        auto* devices = control<QComboBox>("CommPortDevice");
+        auto* port = control<QLineEdit>("CommPort");
+        // The virtual modem comes last, on the line the map already uses.
+        QCOMPARE(devices->itemText(devices->count() - 1),
+                 QStringLiteral("virtual modem, line 5552"));
+        QCOMPARE(devices->currentIndex(), devices->count() - 1);
+        port->setText(QStringLiteral("2"));
+        QCOMPARE(devices->currentIndex(), 0);
+        QTest::keyClick(devices, Qt::Key_End);
+        QCOMPARE(engine_->readDataFile("ports.dat"), others + "2,\"modem:5552\"\r\n");
+        QCOMPARE(control<QLineEdit>("CommPortMeaning")->text(),
+                 QStringLiteral("virtual modem, line 5552"));
+        QCOMPARE(port->accessibleDescription(), QStringLiteral("virtual modem, line 5552"));
+
+        port->setText(QStringLiteral("x"));
+        QTest::keyClick(devices, Qt::Key_Home);
+        QTest::keyClick(devices, Qt::Key_End);
+        QCOMPARE(engine_->boxes.boxes().size(), 1);
+        QVERIFY(engine_->boxes.texts().first().contains(QLatin1String("port number")));
+        QCOMPARE(engine_->readDataFile("ports.dat"), others + "2,\"modem:5552\"\r\n");
+    }
+
+    // Both pages walked; Enter presses "OK", Escape "Cancel".
+    void keyboardAndScreenReaders()
+    {
+        const QByteArray original = settingsFile("1", "#FALSE#", "#TRUE#", "1");
+        open(original);
+        QStringList problems = WindowProblems(*dialog_);
+        control<QTabBar>("TabStrip1")->setCurrentIndex(1);
+        problems += WindowProblems(*dialog_);
+        QVERIFY2(problems.isEmpty(), qPrintable(problems.join(QLatin1Char('\n'))));
+
+        auto* phone = control<QLineEdit>("Phonno");
+        phone->setText(QStringLiteral("5550199"));
+        QTest::keyClick(phone, Qt::Key_Escape);
+        QTRY_VERIFY(dialog_.isNull());
+        QCOMPARE(engine_->readDataFile("data.dat"), original);
+        QVERIFY(engine_->modeWindowVisible);
+
+        open(original);
+        control<QLineEdit>("Phonno")->setText(QStringLiteral("5550199"));
+        QTest::keyClick(control<QLineEdit>("Phonno"), Qt::Key_Return);
+        QTRY_VERIFY(dialog_.isNull());
+        QVERIFY(engine_->readDataFile("data.dat").contains("\r\n\"5550199\"\r\n"));
     }
 };
 

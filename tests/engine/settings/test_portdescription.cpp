@@ -1,5 +1,6 @@
 // What a port number means in words: the settings dialog's port line, its help text and the
 // engine's --ports report.
+#include "engine/settings/portchoices.h"
 #include "engine/settings/portdescription.h"
 
 #include <QTemporaryDir>
@@ -116,6 +117,26 @@ private Q_SLOTS:
                     .contains(QLatin1String("without a record\n  (all have a record)\n")));
         QVERIFY(PortsReport(QStringLiteral("/p"), true, {}, {})
                     .contains(QLatin1String("(no records)")));
+    }
+
+    // The settings dialog's list: each device found with what it says of itself, then the
+    // virtual modem on the map's own line, or on 5551 when the map names none.
+    void choicesOfferTheDevicesAndTheVirtualModem()
+    {
+        const QList<PortChoice> choices =
+            PortChoices(portmap::readPortMap("2,\"/dev/ttyUSB0\"\r\n3,\"modem:7@0\"\r\n"), devices);
+        QStringList texts;
+        for (const PortChoice& choice : choices)
+            texts << choice.text;
+        QCOMPARE(texts, (QStringList{"/dev/ttyACM0", "/dev/ttyS0 (maker: Acme)",
+                                     "/dev/ttyUSB0 (USB modem, maker: Acme)",
+                                     "virtual modem, line 7, unpaced"}));
+        QCOMPARE(choices[2].target.text(), QStringLiteral("/dev/ttyUSB0"));
+        QCOMPARE(IndexOfChoice(choices, choices[3].target), 3);
+        QCOMPARE(IndexOfChoice(choices, portmap::defaultTarget(9)), -1);
+        const QList<PortChoice> none = PortChoices({}, {});
+        QCOMPARE(none.size(), 1);
+        QCOMPARE(none[0].target.text(), QStringLiteral("modem:5551"));
     }
 };
 

@@ -7,7 +7,9 @@
 #include "engine/windows/twips.h"
 #include "tests/support/controls.h"
 #include "tests/support/fakeengine.h"
+#include "tests/support/windowcheck.h"
 
+#include <QAccessible>
 #include <QApplication>
 #include <QDesktopServices>
 #include <QElapsedTimer>
@@ -72,6 +74,7 @@ private Q_SLOTS:
     void exitAndANewBoxFromTheTop();
     void focusNeverStaysInTheCredits();
     void linksOpenTheUserGuide();
+    void keyboardAndScreenReaders();
 };
 
 void TestAboutSplash::splashHandsOverAfterTwoSeconds()
@@ -188,6 +191,32 @@ void TestAboutSplash::linksOpenTheUserGuide()
     box.Timer2.stop();
     QTest::mouseClick(control<QLabel>(box, "Label4"), Qt::LeftButton);
     QCOMPARE(recorder.opened, (QList<QUrl>{guide, guide}));
+}
+
+// Both windows walked; the links and "Exit" are buttons for the keyboard, and Escape closes
+// the about box.
+void TestAboutSplash::keyboardAndScreenReaders()
+{
+    DocumentRecorder recorder;
+    FakeEngine engine;
+    frmSplash splash(engine);
+    splash.Timer1.stop();
+    splash.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&splash));
+    QStringList problems = WindowProblems(splash);
+    QTest::keyClick(control<QLabel>(splash, "Label4"), Qt::Key_Space);
+    QCOMPARE(recorder.opened.size(), 1);
+
+    QPointer<Form8> box = new Form8(engine);
+    box->Timer2.stop();
+    box->show();
+    QVERIFY(QTest::qWaitForWindowExposed(box));
+    problems += WindowProblems(*box);
+    QVERIFY2(problems.isEmpty(), qPrintable(problems.join(QLatin1Char('\n'))));
+    QCOMPARE(QAccessible::queryAccessibleInterface(control<QLabel>(box, "Label4"))->role(),
+             QAccessible::Link);
+    QTest::keyClick(box, Qt::Key_Escape);
+    QTRY_VERIFY(box.isNull());
 }
 
 QTEST_MAIN(TestAboutSplash)

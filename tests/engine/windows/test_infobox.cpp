@@ -10,6 +10,7 @@
 #include "engine/windows/twips.h"
 #include "tests/support/controls.h"
 #include "tests/support/fakeengine.h"
+#include "tests/support/windowcheck.h"
 
 #include <QCheckBox>
 #include <QDir>
@@ -67,6 +68,7 @@ private Q_SLOTS:
     void displayCyclesOnlyWhileOpen();
     void firstCounterChangeBringsThePanelOut();
     void compressionFromOpenDialogOrFile();
+    void readableUnderAnyPalette();
 };
 
 void TestInfoBox::slideInExactTwips()
@@ -223,6 +225,22 @@ void TestInfoBox::compressionFromOpenDialogOrFile()
     control<QCheckBox>(engine.form7(), "Check4")->setChecked(false);
     QCOMPARE(valueOf(box, QStringLiteral("Compression")), QStringLiteral("None"));
     QVERIFY(SettingsFile(engine.programDir()).LoadSettings().useCompression);
+}
+
+// Open, at its longest value: readable, and whole, under any palette.
+void TestInfoBox::readableUnderAnyPalette()
+{
+    FakeEngine engine;
+    engine.statusWindowFactory = [](Engine& e) { return std::make_shared<Form2>(e); };
+    engine.compressionTicked = true;
+    datafrm box(engine);
+    box.Timer1.stop();
+    while (!box.slide().open)
+        box.Timer1_Timer();
+    QVERIFY(QTest::qWaitForWindowExposed(&box));
+    QCOMPARE(valueOf(box, QStringLiteral("Compression")), QStringLiteral("V.42 bis, MNP Level 5"));
+    const QStringList problems = WindowProblems(box);
+    QVERIFY2(problems.isEmpty(), qPrintable(problems.join(QLatin1Char('\n'))));
 }
 
 QTEST_MAIN(TestInfoBox)

@@ -7,9 +7,11 @@
 #include "engine/windows/usermessages.h"
 #include "tests/support/controls.h"
 #include "tests/support/fakeengine.h"
+#include "tests/support/windowcheck.h"
 
 #include <QLabel>
 #include <QLineEdit>
+#include <QPointer>
 #include <QPushButton>
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -83,6 +85,7 @@ private Q_SLOTS:
     void shortTextDrawnLongerTextInTheLabel();
     void clicksCloseAndRightButtonReplies();
     void messagesOpenWindowsUpToTheLimit();
+    void keyboardAndScreenReaders();
 };
 
 void TestMessages::sendWritesOneMessageFrame()
@@ -242,6 +245,35 @@ void TestMessages::messagesOpenWindowsUpToTheLimit()
     MessageWindows more([] {});
     more.Show(QByteArray(ShownMessageLimit + 1, 'y'));
     QCOMPARE(more.windows()[0]->message, QByteArray(ShownMessageLimit, 'y'));
+}
+
+// Both windows walked. Enter in the send window sends once, Escape puts it away; Escape
+// closes a message window.
+void TestMessages::keyboardAndScreenReaders()
+{
+    FakeEngine engine;
+    SendWindow send(engine);
+    send.form.showWindow();
+    QVERIFY(QTest::qWaitForWindowExposed(&send.form));
+    QTRY_COMPARE(send.form.Winsock1.State(), int(Socket::Connected));
+    QStringList problems = WindowProblems(send.form);
+    send.text()->setText(QStringLiteral("Hi"));
+    QTest::keyClick(send.text(), Qt::Key_Return);
+    QTRY_COMPARE(send.port.received.value(0), QByteArray("<msgbox>Hi<msgbox>KvekEND"));
+    QVERIFY(!send.form.isVisible());
+    send.form.showWindow();
+    QTest::keyClick(send.text(), Qt::Key_Escape);
+    QVERIFY(!send.form.isVisible());
+    QTest::qWait(50);
+    QCOMPARE(send.port.received.value(0), QByteArray("<msgbox>Hi<msgbox>KvekEND"));
+
+    QPointer<Form9> received = messageWindow("A longer message than twenty characters");
+    QVERIFY(QTest::qWaitForWindowExposed(received));
+    QTRY_VERIFY(!label1(received)->text().isEmpty());
+    problems += WindowProblems(*received);
+    QVERIFY2(problems.isEmpty(), qPrintable(problems.join(QLatin1Char('\n'))));
+    QTest::keyClick(received, Qt::Key_Escape);
+    QTRY_VERIFY(received.isNull());
 }
 
 QTEST_MAIN(TestMessages)
