@@ -112,6 +112,7 @@ Form7::Form7(Engine& engine, QWidget* parent)
     SetDefaultButton(this, ui->Command1);
     OnEscape(this, [this] { Command2_Click(); });
     connect(ui->CommPort, &QLineEdit::textChanged, this, &Form7::ShowPortMeaning);
+    connect(ui->txtSettings, &QLineEdit::textChanged, this, &Form7::ShowPortMeaning);
     connect(ui->CommPortDevice, &QComboBox::activated, this, &Form7::CommPortDevice_Click);
     helpTexts_.insert(
         ui->CommPortDevice,
@@ -222,12 +223,16 @@ void Form7::ReadPortMap()
 void Form7::ShowPortMeaning()
 {
     const int port = PortNumberOf(ui->CommPort->text());
-    const QString meaning = DescribePort(portMap_, port, serialDevices_);
+    const portmap::PortTarget target = portmap::resolvePort(portMap_, port);
+    QString meaning = DescribePortTarget(target, serialDevices_);
+    const QString advice = PortSpeedAdvice(target, ui->txtSettings->text());
+    if (!advice.isEmpty())
+        meaning += QStringLiteral("; ") + advice;
     ui->CommPortMeaning->setText(meaning);
     ui->CommPortMeaning->setCursorPosition(0);
     // A screen reader hears the meaning with the field.
     ui->CommPort->setAccessibleDescription(meaning);
-    const qsizetype chosen = IndexOfChoice(portChoices_, portmap::resolvePort(portMap_, port));
+    const qsizetype chosen = IndexOfChoice(portChoices_, target);
     const QSignalBlocker quiet(ui->CommPortDevice);
     ui->CommPortDevice->setCurrentIndex(int(chosen + 1));
 }

@@ -69,6 +69,22 @@ QString DescribePort(const QList<portmap::PortMapRecord>& records, int port,
     return DescribePortTarget(portmap::resolvePort(records, port), devices);
 }
 
+QString PortSpeedAdvice(const portmap::PortTarget& target, const QString& portSettings)
+{
+    // A 56k line carries 5,600 bytes/s, more with compression; at ten bits a byte on the
+    // port, 57600 is the least speed that keeps up with it.
+    constexpr qint64 FastEnough = 57600;
+    if (target.kind != portmap::PortTarget::Device)
+        return QString();
+    const qint64 speed = datafile::numericValue(portSettings.toLatin1());
+    if (speed <= 0 || speed >= FastEnough)
+        return QString();
+    return QStringLiteral("at %1 bit/s the port carries at most %2 bytes/s: set 57600 or 115200 "
+                          "in Settings for a 56k modem")
+        .arg(speed)
+        .arg(speed / 10);
+}
+
 QStringList DeviceLines(const QList<SerialDevice>& devices)
 {
     QStringList lines;

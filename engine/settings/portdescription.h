@@ -20,6 +20,10 @@ QString DescribePortTarget(const portmap::PortTarget& target, const QList<Serial
 QString DescribePort(const QList<portmap::PortMapRecord>& records, int port,
                      const QList<SerialDevice>& devices);
 
+// For a real device whose port settings ("9600,n,8,1") run below 57600 bit/s, a word that a
+// 56k modem's line is capped there; empty otherwise.
+QString PortSpeedAdvice(const portmap::PortTarget& target, const QString& portSettings);
+
 // The detected devices as one line each: "/dev/ttyUSB0 (USB modem, maker: Acme)".
 QStringList DeviceLines(const QList<SerialDevice>& devices);
 

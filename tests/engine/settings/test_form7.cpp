@@ -198,7 +198,13 @@ private slots:
         QCOMPARE(port->text(), QStringLiteral("1"));
         QCOMPARE(meaning->text(), QStringLiteral("virtual modem, line 5551"));
 
+        // A real device at the delivered 9600 is told what that caps; at 115200 it is not.
         port->setText(QStringLiteral("2"));
+        QCOMPARE(meaning->text(), QStringLiteral("/dev/tellaran-test-absent (not present); at "
+                                                 "9600 bit/s the port carries at most 960 "
+                                                 "bytes/s: set 57600 or 115200 in Settings for "
+                                                 "a 56k modem"));
+        control<QLineEdit>("txtSettings")->setText(QStringLiteral("115200,n,8,1"));
         QCOMPARE(meaning->text(), QStringLiteral("/dev/tellaran-test-absent (not present)"));
         // No record: port n is the n-th standard serial port.
         port->setText(QStringLiteral("40"));

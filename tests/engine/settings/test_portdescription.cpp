@@ -138,6 +138,21 @@ private Q_SLOTS:
         QCOMPARE(none.size(), 1);
         QCOMPARE(none[0].target.text(), QStringLiteral("modem:5551"));
     }
+
+    // A real device below 57600 bit/s is told it caps a 56k line; exactly 57600 is not, and
+    // the virtual modem, whose pace is its own, never is.
+    void slowPortOfARealDeviceIsToldItsCap()
+    {
+        const portmap::PortTarget device = portmap::defaultTarget(1);
+        QCOMPARE(PortSpeedAdvice(device, QStringLiteral("9600,n,8,1")),
+                 QStringLiteral("at 9600 bit/s the port carries at most 960 bytes/s: set 57600 "
+                                "or 115200 in Settings for a 56k modem"));
+        QVERIFY(!PortSpeedAdvice(device, QStringLiteral("57599,n,8,1")).isEmpty());
+        QVERIFY(PortSpeedAdvice(device, QStringLiteral("57600,n,8,1")).isEmpty());
+        QVERIFY(PortSpeedAdvice(device, QStringLiteral("garbled")).isEmpty());
+        const portmap::PortTarget modem = portmap::readPortMap("1,\"modem:5551\"\r\n")[0].target;
+        QVERIFY(PortSpeedAdvice(modem, QStringLiteral("9600,n,8,1")).isEmpty());
+    }
 };
 
 QTEST_GUILESS_MAIN(TestPortDescription)
