@@ -6,6 +6,7 @@
 #include "ferry/messages.h"
 #include "ferry/wireencoding.h"
 #include "tests/support/controls.h"
+#include "tests/support/windowcheck.h"
 
 #include <QCheckBox>
 #include <QCryptographicHash>
@@ -248,6 +249,11 @@ void TestFerryWindow::controlsCanBeReachedWithoutAMouse()
     }
     mnemonics << "f";
     QCOMPARE(QSet<QString>(mnemonics.begin(), mnemonics.end()).size(), mnemonics.size());
+    // As a screen reader and the keyboard meet it, under a light and a dark desktop.
+    ferry.window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&ferry.window));
+    const QStringList problems = tellaran::testing::WindowProblems(ferry.window);
+    QVERIFY2(problems.isEmpty(), qPrintable(problems.join(QLatin1Char('\n'))));
 }
 
 QTEST_MAIN(TestFerryWindow)

@@ -15,6 +15,7 @@
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QRadioButton>
+#include <QRegularExpression>
 #include <QSignalBlocker>
 #include <QStyle>
 #include <QStyleOptionGroupBox>
@@ -240,6 +241,9 @@ void checkClipped(QWidget& window, QWidget* widget, QStringList* problems)
         if (label->wordWrap() || !label->pixmap().isNull())
             return;
         text = label->text();
+        // With a buddy the '&' marks the shortcut and is not drawn.
+        if (label->buddy() && label->textFormat() != Qt::RichText)
+            text.replace(QRegularExpression(QStringLiteral("&(.)")), QStringLiteral("\\1"));
         room -= QSize(2 * label->margin() + std::max(0, label->indent()), 2 * label->margin());
     } else if (auto* button = qobject_cast<QAbstractButton*>(widget)) {
         if (button->text().trimmed().isEmpty())
@@ -425,9 +429,19 @@ QStringList WindowProblems(QWidget& window)
         for (QWidget* widget : children) {
             if (!isShown(window, widget))
                 continue;
+            // A control disabled now is read once it is enabled: its enabled look is what
+            // must be legible (a disabled one may be faint, as desktops draw it).
+            const bool disabled = !widget->isEnabled() && widget->parentWidget() &&
+                                  widget->parentWidget()->isEnabled();
+            if (disabled) {
+                widget->setEnabled(true);
+                QApplication::processEvents();
+            }
             checkText(window, widget, &problems, name);
             if (auto* button = qobject_cast<QAbstractButton*>(widget))
                 checkMark(window, button, &problems, name);
+            if (disabled)
+                widget->setEnabled(false);
         }
     }
     QApplication::setPalette(desktop);
