@@ -8,7 +8,8 @@ namespace {
 
 const QString modemPrefix = QStringLiteral("modem:");
 
-// A whole decimal number of 0 or more, digits only (no sign, no blanks).
+} // namespace
+
 bool parseDigits(const QString& text, int* value)
 {
     if (text.isEmpty())
@@ -21,8 +22,6 @@ bool parseDigits(const QString& text, int* value)
     *value = text.toInt(&ok);
     return ok;
 }
-
-} // namespace
 
 QString PortTarget::text() const
 {

@@ -48,6 +48,10 @@ struct PortMapRecord
     PortTarget target;
 };
 
+// A whole decimal number of 0 or more, digits only (no sign, no blanks), as the map writes
+// port numbers, lines and rates.
+bool parseDigits(const QString& text, int* value);
+
 // The records of a port map file's content, in file order. Records that are not a port
 // number of 1 or more followed by a usable target are skipped, so a damaged file still
 // yields its good records.

@@ -13,16 +13,11 @@ namespace {
 int recordPort(const QByteArray& line)
 {
     const QList<datafile::Value> values = datafile::readValues(line);
-    if (values.isEmpty() || values[0].kind != datafile::Value::Number)
+    int port = 0;
+    if (values.isEmpty() || values[0].kind != datafile::Value::Number ||
+        !parseDigits(QString::fromLatin1(values[0].text), &port))
         return 0;
-    const QByteArray& digits = values[0].text;
-    for (const char c : digits) {
-        if (c < '0' || c > '9')
-            return 0;
-    }
-    bool ok = false;
-    const int port = digits.toInt(&ok);
-    return ok ? port : 0;
+    return port;
 }
 
 QByteArray encodedRecord(int port, const PortTarget& target)

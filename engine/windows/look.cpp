@@ -38,7 +38,8 @@ QPalette LookPalette()
     const QColor dimmed(0x5d, 0x6b, 0x78);
 
     QPalette palette;
-    for (const QPalette::ColorGroup group : {QPalette::Active, QPalette::Inactive}) {
+    for (const QPalette::ColorGroup group :
+         {QPalette::Active, QPalette::Inactive, QPalette::Disabled}) {
         palette.setColor(group, QPalette::Window, window);
         palette.setColor(group, QPalette::WindowText, ink);
         palette.setColor(group, QPalette::Base, Qt::white);
@@ -54,31 +55,21 @@ QPalette LookPalette()
         palette.setColor(group, QPalette::LinkVisited, QColor(0x5b, 0x3a, 0x85));
         palette.setColor(group, QPalette::ToolTipBase, QColor(0xff, 0xff, 0xe8));
         palette.setColor(group, QPalette::ToolTipText, ink);
-    }
-    palette.setColor(QPalette::Disabled, QPalette::Window, window);
-    palette.setColor(QPalette::Disabled, QPalette::WindowText, dimmed);
-    palette.setColor(QPalette::Disabled, QPalette::Base, window);
-    palette.setColor(QPalette::Disabled, QPalette::AlternateBase, face);
-    palette.setColor(QPalette::Disabled, QPalette::Text, dimmed);
-    palette.setColor(QPalette::Disabled, QPalette::PlaceholderText, dimmed);
-    palette.setColor(QPalette::Disabled, QPalette::Button, face);
-    palette.setColor(QPalette::Disabled, QPalette::ButtonText, dimmed);
-    palette.setColor(QPalette::Disabled, QPalette::BrightText, Qt::white);
-    palette.setColor(QPalette::Disabled, QPalette::Highlight, QColor(0x8d, 0x9a, 0xa7));
-    palette.setColor(QPalette::Disabled, QPalette::HighlightedText, Qt::white);
-    palette.setColor(QPalette::Disabled, QPalette::Link, dimmed);
-    palette.setColor(QPalette::Disabled, QPalette::LinkVisited, dimmed);
-    palette.setColor(QPalette::Disabled, QPalette::ToolTipBase, QColor(0xff, 0xff, 0xe8));
-    palette.setColor(QPalette::Disabled, QPalette::ToolTipText, ink);
-    // The shades the style draws frames and bevels with, the same in every group.
-    for (const QPalette::ColorGroup group :
-         {QPalette::Active, QPalette::Inactive, QPalette::Disabled}) {
+        // The shades the style draws frames and bevels with.
         palette.setColor(group, QPalette::Light, Qt::white);
         palette.setColor(group, QPalette::Midlight, QColor(0xf7, 0xf9, 0xfa));
         palette.setColor(group, QPalette::Mid, QColor(0xc5, 0xce, 0xd8));
         palette.setColor(group, QPalette::Dark, QColor(0x87, 0x95, 0xa3));
         palette.setColor(group, QPalette::Shadow, QColor(0x4d, 0x59, 0x66));
     }
+    // A disabled control: dimmed text, on the window's colour where it has a field.
+    palette.setColor(QPalette::Disabled, QPalette::WindowText, dimmed);
+    palette.setColor(QPalette::Disabled, QPalette::Base, window);
+    palette.setColor(QPalette::Disabled, QPalette::Text, dimmed);
+    palette.setColor(QPalette::Disabled, QPalette::ButtonText, dimmed);
+    palette.setColor(QPalette::Disabled, QPalette::Highlight, QColor(0x8d, 0x9a, 0xa7));
+    palette.setColor(QPalette::Disabled, QPalette::Link, dimmed);
+    palette.setColor(QPalette::Disabled, QPalette::LinkVisited, dimmed);
     return palette;
 }
 

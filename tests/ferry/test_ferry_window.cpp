@@ -252,8 +252,7 @@ void TestFerryWindow::controlsCanBeReachedWithoutAMouse()
     // As a screen reader and the keyboard meet it, under a light and a dark desktop.
     ferry.window.show();
     QVERIFY(QTest::qWaitForWindowExposed(&ferry.window));
-    const QStringList problems = tellaran::testing::WindowProblems(ferry.window);
-    QVERIFY2(problems.isEmpty(), qPrintable(problems.join(QLatin1Char('\n'))));
+    VERIFY_NO_WINDOW_PROBLEMS(ferry.window);
 }
 
 QTEST_MAIN(TestFerryWindow)

@@ -2,6 +2,7 @@
 
 #include <QPalette>
 #include <QStringList>
+#include <QTest>
 
 class QWidget;
 
@@ -23,3 +24,10 @@ QPalette DesktopPalette(bool dark);
 QStringList WindowProblems(QWidget& window);
 
 } // namespace tellaran::testing
+
+// Fails the test, listing them, when the window has any of those problems.
+#define VERIFY_NO_WINDOW_PROBLEMS(window)                                                          \
+    do {                                                                                           \
+        const QStringList windowProblems = tellaran::testing::WindowProblems(window);              \
+        QVERIFY2(windowProblems.isEmpty(), qPrintable(windowProblems.join(QLatin1Char('\n'))));    \
+    } while (false)

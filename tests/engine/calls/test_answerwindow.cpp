@@ -173,8 +173,7 @@ private Q_SLOTS:
         calls_->showAnswerWindow();
         Form4& answer = calls_->form4();
         QVERIFY(QTest::qWaitForWindowExposed(&answer));
-        const QStringList problems = WindowProblems(answer);
-        QVERIFY2(problems.isEmpty(), qPrintable(problems.join(QLatin1Char('\n'))));
+        VERIFY_NO_WINDOW_PROBLEMS(answer);
         QTest::keyClick(&answer, Qt::Key_Escape);
         QCOMPARE(engine_->endProgramCalls, 1);
     }

@@ -181,8 +181,7 @@ private Q_SLOTS:
         QCOMPARE(engine_->portLog, QStringList({"open", "write ATD0815\r\n"}));
         Form6& dialing = calls_->form6();
         QVERIFY(QTest::qWaitForWindowExposed(&dialing));
-        const QStringList problems = WindowProblems(dialing);
-        QVERIFY2(problems.isEmpty(), qPrintable(problems.join(QLatin1Char('\n'))));
+        VERIFY_NO_WINDOW_PROBLEMS(dialing);
         QTest::keyClick(&dialing, Qt::Key_Escape);
         QCOMPARE(engine_->endProgramCalls, 1);
     }

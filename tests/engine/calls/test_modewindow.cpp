@@ -73,8 +73,7 @@ private Q_SLOTS:
         calls_->startAtModeWindow();
         Form3& mode = calls_->form3();
         QVERIFY(QTest::qWaitForWindowExposed(&mode));
-        const QStringList problems = WindowProblems(mode);
-        QVERIFY2(problems.isEmpty(), qPrintable(problems.join(QLatin1Char('\n'))));
+        VERIFY_NO_WINDOW_PROBLEMS(mode);
         QTest::keyClick(&mode, Qt::Key_Escape);
         QCOMPARE(engine_->endProgramCalls, 1);
     }

@@ -164,8 +164,7 @@ private Q_SLOTS:
         engine_->writeDataFile("addresses.dat", "\"Anna\",\"0815\"\r\n\"Bob\",\"42\"\r\n");
         Dialer& dialer = openDialer();
         QVERIFY(QTest::qWaitForWindowExposed(&dialer));
-        QStringList problems = WindowProblems(dialer);
-        QVERIFY2(problems.isEmpty(), qPrintable(problems.join(QLatin1Char('\n'))));
+        VERIFY_NO_WINDOW_PROBLEMS(dialer);
 
         auto* number = control<QLineEdit>(&dialer, "Text1");
         auto* list = control<QListWidget>(&dialer, "List1");
@@ -183,8 +182,7 @@ private Q_SLOTS:
         QTest::mouseClick(control<QPushButton>(&dialer, "Command2"), Qt::LeftButton);
         QPointer<Form5> add = &calls_->form5();
         QVERIFY(QTest::qWaitForWindowExposed(add));
-        problems = WindowProblems(*add);
-        QVERIFY2(problems.isEmpty(), qPrintable(problems.join(QLatin1Char('\n'))));
+        VERIFY_NO_WINDOW_PROBLEMS(*add);
         control<QLineEdit>(add, "Text1")->setText("Cleo");
         control<QLineEdit>(add, "Text2")->setText("99");
         QTest::keyClick(control<QLineEdit>(add, "Text2"), Qt::Key_Return);

@@ -320,8 +320,7 @@ void TestStatusWindow::keyboardAndScreenReaders()
     FakeEngine& engine = window.engine;
     window.form->show();
     QVERIFY(QTest::qWaitForWindowExposed(window.form));
-    const QStringList problems = WindowProblems(*window.form);
-    QVERIFY2(problems.isEmpty(), qPrintable(problems.join(QLatin1Char('\n'))));
+    VERIFY_NO_WINDOW_PROBLEMS(*window.form);
     QTest::keyClick(window.control<QWidget>("Button2"), Qt::Key_Space);
     QCOMPARE(engine.sendMessageWindowShown, 1);
     QTest::keyClick(window.control<QWidget>("Button5"), Qt::Key_Return);

@@ -393,8 +393,7 @@ private Q_SLOTS:
         writeList("\"Chat\",\"chat\"\r\n\"Mail\",\"mail\"\r\n");
         ProgramsMenu& programs = openMenu();
         QVERIFY(QTest::qWaitForWindowExposed(&programs));
-        QStringList problems = WindowProblems(programs);
-        QVERIFY2(problems.isEmpty(), qPrintable(problems.join(QLatin1Char('\n'))));
+        VERIFY_NO_WINDOW_PROBLEMS(programs);
         programs.activateWindow();
         QVERIFY(QTest::qWaitForWindowActive(&programs));
         item("menu", 0)->setFocus();
@@ -413,8 +412,7 @@ private Q_SLOTS:
 
         ProgramListEditor& editor = *engine_->launcher().editor();
         QVERIFY(QTest::qWaitForWindowExposed(&editor));
-        problems = WindowProblems(editor);
-        QVERIFY2(problems.isEmpty(), qPrintable(problems.join(QLatin1Char('\n'))));
+        VERIFY_NO_WINDOW_PROBLEMS(editor);
         control<QLineEdit>(editor, "Text1")->setText(QStringLiteral("Tool"));
         control<QLineEdit>(editor, "Text2")->setText(QStringLiteral("tool"));
         QTest::keyClick(control<QLineEdit>(editor, "Text2"), Qt::Key_Enter);

@@ -239,8 +239,7 @@ void TestInfoBox::readableUnderAnyPalette()
         box.Timer1_Timer();
     QVERIFY(QTest::qWaitForWindowExposed(&box));
     QCOMPARE(valueOf(box, QStringLiteral("Compression")), QStringLiteral("V.42 bis, MNP Level 5"));
-    const QStringList problems = WindowProblems(box);
-    QVERIFY2(problems.isEmpty(), qPrintable(problems.join(QLatin1Char('\n'))));
+    VERIFY_NO_WINDOW_PROBLEMS(box);
 }
 
 QTEST_MAIN(TestInfoBox)
